@@ -1,0 +1,2 @@
+// morvane: the command line of the component (init, call, serve).
+int main() { return 0; }

@@ -1,0 +1,75 @@
+// KeyedRecord: the suite's keyed record, a set of entries name -> Variant. It holds one table row,
+// a filter, a cached catalogue row or the stored-procedure list. Keys keep their spelling and
+// insertion order and compare without regard to ASCII letter case; Value of an absent key is
+// Empty. Records made from one recordset share one KeyTable of names (copy on write), so a long
+// list of rows of one shape does not copy its column names per row.
+//
+// Dispatch members (ProgID "ObjLib.KeyedRecord"): Value (default member, DISPID 0, get and put),
+// Count (1), Lookup(Key, [Value] by reference) (2), Clone (3).
+// One object is used by one thread at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/automation/dispatch_table.h"
+
+namespace morvane::objlib {
+
+using automation::Variant;
+
+// The ordered, case-insensitive set of key names that records of one shape share. Immutable once
+// shared: a record that adds a key copies its table first.
+class KeyTable {
+ public:
+  KeyTable() = default;
+  explicit KeyTable(std::vector<std::string> names);
+
+  std::size_t size() const { return names_.size(); }
+  const std::string& Name(std::size_t i) const { return names_[i]; }
+  // Index of the key (letter case ignored), or -1.
+  std::ptrdiff_t Find(std::string_view key) const;
+  // Appends a key. REQUIRES: Find(key) == -1.
+  std::size_t Add(std::string key);
+
+ private:
+  std::vector<std::string> names_;
+  std::unordered_map<std::string, std::size_t> index_;  // lower-cased name -> position
+};
+
+class KeyedRecord : public automation::DispatchObject<KeyedRecord> {
+ public:
+  static const automation::DispatchTable<KeyedRecord>& Table();
+  static constexpr std::string_view kProgId = "ObjLib.KeyedRecord";
+
+  KeyedRecord();
+  // A record over a shared key table with one value per key (values.size() == keys->size()).
+  KeyedRecord(std::shared_ptr<const KeyTable> keys, std::vector<Variant> values);
+
+  static std::shared_ptr<KeyedRecord> New() { return std::make_shared<KeyedRecord>(); }
+
+  std::int32_t Count() const { return static_cast<std::int32_t>(values_.size()); }
+  // The value of the key, Empty when absent.
+  Variant Value(std::string_view key) const;
+  // Replaces the value, or appends the entry when the key is absent.
+  void SetValue(std::string_view key, Variant value);
+  // True when the key is present; then copies its value into *out when out is given.
+  bool Lookup(std::string_view key, Variant* out = nullptr) const;
+  // An independent copy: later writes to either are not seen in the other.
+  std::shared_ptr<KeyedRecord> Clone() const;
+
+  // Entries in insertion order.
+  std::size_t size() const { return values_.size(); }
+  const std::string& KeyAt(std::size_t i) const { return keys_->Name(i); }
+  const Variant& ValueAt(std::size_t i) const { return values_[i]; }
+
+ private:
+  std::shared_ptr<const KeyTable> keys_;
+  std::vector<Variant> values_;
+};
+
+}  // namespace morvane::objlib

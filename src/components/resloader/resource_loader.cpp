@@ -1,0 +1,5 @@
+#include "components/resloader/resource_loader.h"
+
+namespace morvane::components {
+void RegisterResourceLoader() {}
+}

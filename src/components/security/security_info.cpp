@@ -1,0 +1,5 @@
+#include "components/security/security_info.h"
+
+namespace morvane::components {
+void RegisterSecurityService() {}
+}

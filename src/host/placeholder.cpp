@@ -1,0 +1,1 @@
+// Removed once the host's own sources exist.

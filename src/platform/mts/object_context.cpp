@@ -1,0 +1,1 @@
+#include "platform/mts/object_context.h"

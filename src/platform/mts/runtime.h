@@ -1,0 +1,83 @@
+// The transaction runtime: creates objects whose calls it intercepts, and lets a caller hold a
+// transaction across several calls.
+//
+//   auto info = mts::CreateObject("Morvane.VchTempSetInfo");    // calls get an object context
+//   {
+//     mts::TransactionScope tx;               // calls made while it is current join it
+//     automation::Call(*update, "Append", dsn, rows, true);
+//     automation::Call(*update, "Append", dsn, more, true);
+//     tx.Commit();                             // raises when a vote doomed it; then nothing stays
+//   }                                           // not committed: rolled back
+//
+// Each intercepted call runs with a new object context. Following the class's transaction
+// attribute it joins the current transaction (Supported, Required) or begins one (Required, when
+// there is none); when the call that began a transaction returns, the transaction ends by the
+// rule of object_context.h. Thread rules: a transaction is used by one thread at a time; the
+// TransactionScope's thread is where it is current. Caller-held transactions that move between
+// threads (the host) use Transaction directly under a lock of their own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "platform/automation/dispatch.h"
+
+namespace morvane::mts {
+
+// The error number of a commit refused because an abort vote doomed the transaction
+// (CONTEXT_E_ABORTED).
+constexpr std::int32_t kTransactionAborted = static_cast<std::int32_t>(0x8004E002u);
+
+// Creates an object of a registered class whose calls run under the runtime. Raises
+// automation::DispatchError UnknownClass (429) when the ProgID is not registered.
+automation::DispatchPtr CreateObject(std::string_view progId);
+
+// A database-independent transaction of the runtime. Connections opened by calls made inside it
+// enlist (one database transaction per connection string).
+class Transaction {
+ public:
+  static std::shared_ptr<Transaction> Begin();
+  virtual ~Transaction() = default;
+
+  // Commits every enlisted connection; raises kTransactionAborted (and rolls back) when doomed.
+  virtual void Commit() = 0;
+  // Rolls back every enlisted connection. No effect once ended.
+  virtual void Abort() = 0;
+  virtual bool IsDoomed() const = 0;
+  virtual bool IsEnded() const = 0;
+  // Dooms the transaction (an abort vote).
+  virtual void Doom() = 0;
+};
+
+// Makes `tx` the transaction of the calls the current thread makes until the guard ends.
+class TransactionBinding {
+ public:
+  explicit TransactionBinding(std::shared_ptr<Transaction> tx);
+  ~TransactionBinding();
+  TransactionBinding(const TransactionBinding&) = delete;
+  TransactionBinding& operator=(const TransactionBinding&) = delete;
+
+ private:
+  std::shared_ptr<Transaction> previous_;
+};
+
+// A caller-held transaction on the current thread, rolled back unless committed.
+class TransactionScope {
+ public:
+  TransactionScope();
+  ~TransactionScope();  // aborts when neither Commit nor Abort was called; never throws
+  TransactionScope(const TransactionScope&) = delete;
+  TransactionScope& operator=(const TransactionScope&) = delete;
+
+  void Commit();  // raises kTransactionAborted when doomed (everything is rolled back)
+  void Abort();
+  bool IsDoomed() const { return tx_->IsDoomed(); }
+  const std::shared_ptr<Transaction>& transaction() const { return tx_; }
+
+ private:
+  std::shared_ptr<Transaction> tx_;
+  TransactionBinding binding_;
+};
+
+}  // namespace morvane::mts
