@@ -54,9 +54,11 @@ class CParse {
   const std::vector<std::pair<std::string, std::string>>& Entries() const { return m_Props; }
 
  private:
-  static std::string SplitFirst(std::string& rest, std::string_view delimiter);
-  static std::string NextName(std::string& rest);
-  static std::string NextValue(std::string& rest);
+  // The helpers of ParseString work on a view of the text's rest, so that a long text is parsed
+  // in one pass without copying its rest once per entry.
+  static std::string_view SplitFirst(std::string_view& rest, std::string_view delimiter);
+  static std::string_view NextName(std::string_view& rest);
+  static std::string_view NextValue(std::string_view& rest);
 
   std::string m_PropsString;
   std::vector<std::pair<std::string, std::string>> m_Props;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "datasource/c_data_source.h"
 
@@ -28,5 +29,9 @@ std::string TextLanguage(const datasource::CDataSource& ds);
 [[noreturn]] void RaiseRecordError(const datasource::CDataSource& ds, std::int32_t code);
 // Raises an error with a fixed message: Source the message localised for the data source.
 [[noreturn]] void RaiseMessageError(const datasource::CDataSource& ds, std::int32_t number, std::string_view message);
+
+// The text of an offending value as error messages show it: the value converted to text; an
+// empty text for Empty, Null and values that have no text form. Never raises.
+std::string ErrorValueText(const automation::Variant& value);
 
 }  // namespace morvane::support

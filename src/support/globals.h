@@ -27,10 +27,12 @@ std::string GetResString(std::string_view text, std::string_view language);
 // name=value pairs, up to the next ";"; an empty text when absent. Never raises.
 std::string GetKeyValue(std::string_view source, std::string_view key);
 
-// A new record of the recordset's current row: column names to values, in field order.
+// A new record of the recordset's current row: column names to values, in field order. Raises
+// the recordset's error (3021 when there is no current row).
 std::shared_ptr<objlib::KeyedRecord> RowToKeyedRecord(db::Recordset& rs);
 // A new list with one record per row, from the first row to the last (empty for no rows). The
-// records share one table of key names. The recordset is left at its end and stays open.
+// records share one table of key names. The recordset is left at its end and stays open; the
+// values are moved out of its rows into the list, so reading its rows again gives Empty values.
 std::shared_ptr<objlib::RecordList> RecordsetToList(db::Recordset& rs);
 
 // Asks the security service (created through the current object context) whether the caller of

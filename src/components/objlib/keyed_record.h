@@ -69,6 +69,9 @@ class KeyedRecord : public automation::DispatchObject<KeyedRecord> {
 
  private:
   std::shared_ptr<const KeyTable> keys_;
+  // True when this record made keys_ itself (mutable underneath): only then may a new key be
+  // added in place, and only while no other record shares the table.
+  bool ownsKeys_ = true;
   std::vector<Variant> values_;
 };
 

@@ -41,4 +41,15 @@ enum DataTypeEnum {
   adLongVarBinary = 205,
 };
 
+// The numbers of the data-access objects' own errors (texts in data_error.h).
+enum ErrorValueEnum {
+  adErrInvalidArgument = 3001,
+  adErrNoCurrentRecord = 3021,
+  adErrItemNotFound = 3265,
+  adErrObjectClosed = 3704,
+  adErrObjectOpen = 3705,
+  adErrProviderNotFound = 3706,
+  adErrInvalidConnection = 3709,
+};
+
 }  // namespace morvane::db

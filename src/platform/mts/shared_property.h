@@ -1,8 +1,12 @@
 // The shared property group manager: process-wide groups of named or numbered properties whose
 // values are Variants (object references included), shared by every thread and object of the
 // process. Creating a group or a property tells whether it existed; each read or write of one
-// property is atomic (isolation LockSetGet). Groups live until the process ends (release mode
-// Process); every manager object sees the same groups.
+// property is atomic (isolation LockSetGet). Groups of release mode Process live until the
+// process ends; a group of release mode Standard lives while some reference to it is held. Every
+// manager object sees the same groups. Group and property names are compared exactly (letter
+// case matters); names and positions of one group are separate sets of properties. Isolation
+// LockMethod is recorded (and written back to later creators) but holds no lock across a method:
+// such a group behaves as LockSetGet.
 //
 // ProgID "MTxSpm.SharedPropertyGroupManager.1". All members are thread-safe.
 #pragma once
@@ -18,6 +22,10 @@
 namespace morvane::mts {
 
 using automation::Variant;
+
+// The error number of a group or property that does not exist (Group, Property,
+// PropertyByPosition).
+constexpr std::int32_t kSharedPropertyNotFound = static_cast<std::int32_t>(0x80110820u);
 
 enum LockMode : std::int32_t { LockSetGet = 0, LockMethod = 1 };
 enum ReleaseMode : std::int32_t { Standard = 0, Process = 1 };
@@ -42,8 +50,7 @@ class SharedPropertyGroup : public automation::DispatchObject<SharedPropertyGrou
   // Creates the property or opens the existing one; *existed tells which.
   std::shared_ptr<SharedProperty> CreateProperty(std::string_view name, bool* existed = nullptr);
   std::shared_ptr<SharedProperty> CreatePropertyByPosition(std::int32_t position, bool* existed = nullptr);
-  // An existing property; raises an error (number 0x80110820, a property that does not exist)
-  // when there is none.
+  // An existing property; raises kSharedPropertyNotFound when there is none.
   std::shared_ptr<SharedProperty> Property(std::string_view name) const;
   std::shared_ptr<SharedProperty> PropertyByPosition(std::int32_t position) const;
 
@@ -64,7 +71,8 @@ class SharedPropertyGroupManager : public automation::DispatchObject<SharedPrope
   // the group did not exist.
   std::shared_ptr<SharedPropertyGroup> CreatePropertyGroup(std::string_view name, std::int32_t& isolationMode,
                                                            std::int32_t& releaseMode, bool* existed = nullptr);
-  // An existing group; raises when there is none.
+  // An existing group; raises kSharedPropertyNotFound when there is none (or when a group of
+  // release mode Standard has been released by all its users).
   std::shared_ptr<SharedPropertyGroup> Group(std::string_view name) const;
 };
 

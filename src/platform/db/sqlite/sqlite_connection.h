@@ -1,0 +1,89 @@
+// SqliteConnection: one open SQLite database connection, the SQLite provider's
+// PhysicalConnection. It runs one statement per text with positional "?" parameters, reads every
+// row of a result, keeps the statements it has prepared (by text) for the next use, and
+// understands the isolation statement "SET TRANSACTION ISOLATION LEVEL ..." itself (SQLite has no
+// such statement): READ UNCOMMITTED sets PRAGMA read_uncommitted = 1; READ COMMITTED,
+// REPEATABLE READ and SERIALIZABLE set it to 0 (SQLite's transactions are serializable).
+//
+// Begin starts BEGIN IMMEDIATE, so a transaction takes the write lock at its start (waiting up
+// to the busy timeout) and cannot fail later for want of it. Rollback without an open
+// transaction has no effect (SQLite rolls back by itself after some errors); Commit without one
+// raises SQLite's error, so a transaction lost that way is never reported as committed.
+//
+// Thread rules: used by one thread at a time (the database handle is opened without a mutex).
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/db/provider.h"
+
+struct sqlite3;
+
+namespace morvane::db::sqlite {
+
+struct SqliteOptions {
+  std::string path;          // the database file; must exist
+  int busyTimeoutMs = 5000;  // how long a statement waits for another connection's lock
+  bool foreignKeys = true;   // PRAGMA foreign_keys
+};
+
+class SqliteConnection final : public PhysicalConnection {
+ public:
+  // Opens the database file and sets WAL mode, the busy timeout and foreign keys. Raises the
+  // SQLite error with the path as context (a missing file says so).
+  explicit SqliteConnection(SqliteOptions options);
+  ~SqliteConnection() override;
+  SqliteConnection(const SqliteConnection&) = delete;
+  SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+  // Runs one statement. Raises the SQLite error (with the statement text), an error when the
+  // text holds no statement or more than one, when the number of parameters differs from the
+  // statement's markers, and the conversion's error when a value does not convert to its
+  // parameter's type.
+  ResultSet Execute(std::string_view sql, std::span<const BoundParameter> params) override;
+
+  void Begin() override;
+  void Commit() override;
+  void Rollback() override;
+
+  // "DBMS Name" "SQLite", "DBMS Version" the library's version text, "Multiple Results" 0,
+  // "Like Escape Clause" "Y", "Integrity Enhancement Facility" True, and the four function bit
+  // masks: a bit is set when this SQLite library has a function of that meaning (ODBC's LCASE is
+  // SQLite's lower, LOG its ln ...). The masks are left out when the library cannot list its
+  // functions.
+  std::vector<std::pair<std::string, Variant>> Properties() override;
+
+  // False after an error that leaves the connection unfit (I/O, corruption, out of memory, disk
+  // full) and while a transaction that Begin did not start is open (one begun by statement
+  // text), so the pool never hands out a connection in the middle of someone's transaction.
+  bool IsUsable() const override;
+
+ private:
+  class StatementCache;
+  struct Closer {
+    void operator()(sqlite3* db) const noexcept;
+  };
+
+  // Runs a text that has no parameters and no result through the statement cache.
+  void Run(std::string_view sql);
+  // Raises the SQLite error of code for the statement, marking the connection unfit when the
+  // code says so.
+  [[noreturn]] void Fail(int code, std::string_view sql);
+  // The four function masks (name, mask), or nothing when the library cannot list its functions.
+  std::optional<std::vector<std::pair<std::string, Variant>>> FunctionMasks();
+
+  SqliteOptions options_;
+  std::unique_ptr<sqlite3, Closer> db_;
+  std::unique_ptr<StatementCache> cache_;  // declared after db_: its statements end first
+  bool broken_ = false;
+  bool transactionBegun_ = false;  // a transaction started by Begin is open
+  std::optional<std::vector<std::pair<std::string, Variant>>> functionMasks_;
+};
+
+}  // namespace morvane::db::sqlite

@@ -1,0 +1,66 @@
+// RowToKeyedRecord and RecordsetToList: rows of a recordset as the suite's keyed records. The
+// records made from one recordset share one table of key names, so a long list keeps its column
+// names once.
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "support/globals.h"
+
+namespace morvane::support {
+
+namespace {
+
+// The key names of a recordset's columns and, for each column, the key it writes. Two columns
+// whose names differ only in letter case write one key (the first spelling, at the first
+// position) and the later column's value wins, as writing Value twice under one key does.
+struct RowShape {
+  std::shared_ptr<const objlib::KeyTable> keys;
+  std::vector<std::size_t> keyOfColumn;
+};
+
+RowShape ShapeOf(const db::Recordset& rs) {
+  auto keys = std::make_shared<objlib::KeyTable>();
+  RowShape shape;
+  shape.keyOfColumn.reserve(rs.Columns().size());
+  for (const db::ColumnInfo& column : rs.Columns()) {
+    const std::ptrdiff_t found = keys->Find(column.name);
+    shape.keyOfColumn.push_back(found >= 0 ? static_cast<std::size_t>(found) : keys->Add(column.name));
+  }
+  shape.keys = std::move(keys);
+  return shape;
+}
+
+}  // namespace
+
+std::shared_ptr<objlib::KeyedRecord> RowToKeyedRecord(db::Recordset& rs) {
+  const RowShape shape = ShapeOf(rs);
+  std::vector<Variant> values(shape.keys->size());
+  const db::Fields fields = rs.GetFields();
+  for (std::size_t column = 0; column < shape.keyOfColumn.size(); ++column)
+    values[shape.keyOfColumn[column]] = fields.Item(static_cast<std::int32_t>(column)).Value();
+  return std::make_shared<objlib::KeyedRecord>(shape.keys, std::move(values));
+}
+
+// The values are moved out of the recordset's rows rather than copied: the recordset is left at
+// its end, and a list of many rows then holds its texts once, not twice.
+std::shared_ptr<objlib::RecordList> RecordsetToList(db::Recordset& rs) {
+  auto list = objlib::RecordList::New();
+  const std::int32_t count = rs.RecordCount();
+  if (count != 0) rs.MoveFirst();
+  if (count > 0) list->Reserve(static_cast<std::size_t>(count));
+
+  const RowShape shape = ShapeOf(rs);
+  while (!rs.IsEOF()) {
+    std::vector<Variant>& row = rs.CurrentRow();
+    std::vector<Variant> values(shape.keys->size());
+    const std::size_t columns = std::min(row.size(), shape.keyOfColumn.size());
+    for (std::size_t column = 0; column < columns; ++column)
+      values[shape.keyOfColumn[column]] = std::exchange(row[column], Variant());
+    list->Add(Variant(automation::DispatchPtr(std::make_shared<objlib::KeyedRecord>(shape.keys, std::move(values)))));
+    rs.MoveNext();
+  }
+  return list;
+}
+
+}  // namespace morvane::support
