@@ -169,7 +169,9 @@ class CommandBuilder {
   void CheckSource(const FieldDesc& f);
   [[noreturn]] void RaiseValueError(const FieldDesc& f, std::int32_t code);
 
-  const objlib::RecordRef& FieldsRef() const;  // raises 91 when there is no Fields record
+  // The Fields record; raises 91 when there is none.
+  const objlib::RecordRef& FieldsRef() const;
+  objlib::RecordRef& FieldsRef();
   db::Command& CommandRef() const;             // raises 91 before the command exists
 
   std::shared_ptr<datasource::CDataSource> m_DataSource;

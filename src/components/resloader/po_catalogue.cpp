@@ -106,7 +106,7 @@ Catalogue ReadLocked(const std::filesystem::path& path) {
   if (!DeclaresUtf8(file.get())) Malformed(path, "its header does not declare the charset UTF-8");
 
   Catalogue catalogue;
-  std::unique_ptr<po_message_iterator, PoIteratorDeleter> it(po_message_iterator(file.get(), nullptr));
+  std::unique_ptr<struct po_message_iterator, PoIteratorDeleter> it(po_message_iterator(file.get(), nullptr));
   while (po_message_t m = po_next_message(it.get())) {
     const char* id = po_message_msgid(m);
     const char* str = po_message_msgstr(m);
@@ -135,6 +135,9 @@ std::shared_ptr<const Catalogue> CachedCatalogue(const std::filesystem::path& pa
       entry.catalogue = std::make_shared<const Catalogue>(ReadLocked(path));
     } catch (const Error& e) {
       entry.failure = e;
+    } catch (...) {
+      Cache().erase(it);  // not a verdict on the file (out of memory ...): try again next time
+      throw;
     }
   }
   if (entry.failure) throw *entry.failure;

@@ -27,6 +27,7 @@ class Parameters {
   void Append(Parameter p) { items_.push_back(std::move(p)); }
   // Deletes the parameter at a 0-based index; raises 3265 outside the range.
   void Delete(std::int32_t index);
+  // The parameter at a 0-based index; raises 3265 outside the range.
   Parameter& Item(std::int32_t index);
   const std::vector<Parameter>& items() const { return items_; }
 
@@ -36,6 +37,11 @@ class Parameters {
 
 // An active connection: nothing yet, a connection object, or a connection string.
 using ActiveConnectionSource = std::variant<std::monostate, std::shared_ptr<Connection>, std::string>;
+
+// The open connection an active connection source stands for: the Connection object itself, or
+// a new one opened on the string (given back when the caller lets go of it). Raises 3709 when
+// there is none or the object is closed, and Open's errors for a string.
+std::shared_ptr<Connection> OpenActiveConnection(const ActiveConnectionSource& source);
 
 class Command {
  public:

@@ -44,7 +44,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   static std::shared_ptr<Connection> New() { return std::make_shared<Connection>(); }
   ~Connection();
 
-  // Opens on the connection string. Raises automation::Error (no provider, the database's error).
+  // Opens on the connection string: inside a runtime transaction (CurrentAmbientTransaction())
+  // with the transaction's enlisted connection, otherwise with one from the pool. userId and
+  // password are not used (the providers read credentials from the string). Raises 3705 when
+  // already open, 3706 when no provider fits the string, and the provider's error.
   void Open(std::string_view connectionString, std::string_view userId = {}, std::string_view password = {},
             int options = adOptionUnspecified);
   // Gives the physical connection back. No effect when closed.
@@ -55,15 +58,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // INSERT, UPDATE or DELETE changed. Raises automation::Error; raises 3704 when closed.
   std::shared_ptr<Recordset> Execute(std::string_view commandText, std::int64_t* recordsAffected = nullptr,
                                      int options = adOptionUnspecified);
-  // Runs a text with bound parameters (the Command object's path).
+  // Runs a text with bound parameters (the Command object's path). Raises as Execute does.
   ResultSet ExecuteWith(std::string_view commandText, std::span<const BoundParameter> params);
 
   int CursorLocation = adUseServer;
   std::int32_t CommandTimeout = 30;  // seconds; 0 means no limit
 
   const std::string& ConnectionString() const { return connectionString_; }
-  // Refreshes the collection from the provider. Raises 3704 when closed.
+  // The provider's properties, read from it on first use after Open. Raises 3704 when closed.
   Properties& GetProperties();
+  // Reads the properties from the provider again. Raises 3704 when closed.
   void RefreshProperties();
 
   // The physical connection. REQUIRES: IsOpen().

@@ -21,7 +21,7 @@ class Field {
  public:
   Field(const Recordset* rs, std::size_t column) : rs_(rs), column_(column) {}
   const std::string& Name() const;
-  int Type() const;
+  int Type() const;  // DataTypeEnum
   // The current row's value; raises 3021 "Either BOF or EOF is True, or the current record has
   // been deleted." when there is no current row.
   const Variant& Value() const;
@@ -35,7 +35,8 @@ class Fields {
  public:
   explicit Fields(const Recordset* rs) : rs_(rs) {}
   std::int32_t Count() const;
-  // Raises 3265 when there is no such field.
+  // The field at a 0-based index, or by name (letter case ignored). Raises 3265 when there is no
+  // such field, 3704 when the recordset is closed.
   Field Item(std::int32_t index) const;
   Field Item(std::string_view name) const;
 
@@ -52,16 +53,19 @@ class Recordset {
   int CursorLocation = adUseServer;
 
   // Runs `source` on the active connection (a Connection, or a connection string from which it
-  // opens a connection of its own) and reads every row. Raises automation::Error.
+  // opens a connection of its own and gives it back once every row is read) and reads every row;
+  // options adCmdTable reads every row of the table `source` names. Raises 3705 when already open,
+  // 3709 without an open active connection, and the database's error.
   void Open(std::string_view source, const ActiveConnectionSource& activeConnection,
             int cursorType = adOpenUnspecified, int lockType = adLockUnspecified, int options = adOptionUnspecified);
+  // Forgets the rows. No effect when closed.
   void Close();
   bool IsOpen() const { return open_; }
 
   bool IsEOF() const { return position_ >= result_.rows.size(); }
   bool IsBOF() const { return result_.rows.empty(); }
   void MoveFirst() { position_ = 0; }
-  // Raises 3021 at end of file.
+  // Raises 3704 when closed, 3021 at end of file.
   void MoveNext();
   std::int32_t RecordCount() const { return static_cast<std::int32_t>(result_.rows.size()); }
 
@@ -77,7 +81,6 @@ class Recordset {
   ResultSet result_;
   std::size_t position_ = 0;
   bool open_ = false;
-  std::shared_ptr<Connection> ownConnection_;  // opened from a connection string
 };
 
 }  // namespace morvane::db

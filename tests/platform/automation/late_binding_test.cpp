@@ -14,7 +14,7 @@ class Sample : public DispatchObject<Sample> {
  public:
   static const DispatchTable<Sample>& Table() {
     static const DispatchTable<Sample> table =
-        DispatchTable<Sample>(TypeInfo{.className = "Sample", .progId = "Test.Sample"})
+        DispatchTable<Sample>(Info())
             .Method("Twice", 1, {{"Value", VT_I4}}, VT_I4,
                     [](Sample&, std::span<Variant> a) { return Variant(a[0].i4() * 2); })
             .Method("Greet", 2,
@@ -36,6 +36,14 @@ class Sample : public DispatchObject<Sample> {
 
   std::string name;
   int bumps = 0;
+
+ private:
+  static TypeInfo Info() {
+    TypeInfo info;
+    info.className = "Sample";
+    info.progId = "Test.Sample";
+    return info;
+  }
 };
 
 class LateBindingTest : public ::testing::Test {

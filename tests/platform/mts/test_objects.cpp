@@ -85,7 +85,7 @@ void RegisterTestClasses() {
   Register<TransactionAttribute::NotSupported>();
 }
 
-Variant RunIn(automation::Dispatch& obj, std::function<Variant()> body) {
+Variant RunReturning(automation::Dispatch& obj, std::function<Variant()> body) {
   Bodies& b = TheBodies();
   const std::string key = "body" + std::to_string(b.next.fetch_add(1));
   {
@@ -102,11 +102,11 @@ Variant RunIn(automation::Dispatch& obj, std::function<Variant()> body) {
   return automation::Call(obj, "Run", key);
 }
 
-Variant RunIn(automation::Dispatch& obj, std::function<void()> body) {
-  return RunIn(obj, std::function<Variant()>([body = std::move(body)] {
-                 body();
-                 return Variant();
-               }));
+void RunIn(automation::Dispatch& obj, std::function<void()> body) {
+  RunReturning(obj, [body = std::move(body)] {
+    body();
+    return Variant();
+  });
 }
 
 void Exec(const std::string& connectionString, const std::string& sql) {

@@ -23,9 +23,10 @@ inline constexpr std::string_view kNotSupported = "MtsTest.NotSupported";
 // Registers the three classes (again); call it from each fixture.
 void RegisterTestClasses();
 
-// Calls obj.Run by late binding with a body that returns Empty, or the body's own result.
-automation::Variant RunIn(automation::Dispatch& obj, std::function<void()> body);
-automation::Variant RunIn(automation::Dispatch& obj, std::function<automation::Variant()> body);
+// Calls obj.Run by late binding with the body; RunIn's call returns Empty, RunReturning's the
+// body's result.
+void RunIn(automation::Dispatch& obj, std::function<void()> body);
+automation::Variant RunReturning(automation::Dispatch& obj, std::function<automation::Variant()> body);
 
 // Opens a db::Connection on the string, runs the statement and closes it, as the called code does.
 void Exec(const std::string& connectionString, const std::string& sql);

@@ -1,0 +1,37 @@
+// morvane init [--db PATH] [--demo] [--force]: creates the database and prints its sDsn, the one
+// line on standard output; messages go to standard error. Exit codes: 0 done, 1 the database could
+// not be created, 2 the file exists and --force was not given.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "cli/commands.h"
+#include "host/database_init.h"
+
+namespace morvane::cli {
+
+void AddInitCommand(CLI::App& app, int& exitCode) {
+  auto options = std::make_shared<host::DatabaseInitOptions>();
+  auto path = std::make_shared<std::string>(options->path.string());
+  CLI::App* init = app.add_subcommand("init", "Create a SQLite database for the component and print its sDsn");
+  init->add_option("--db", *path, "The database file to create")->capture_default_str();
+  init->add_flag("--demo", options->demo, "Also fill in sample departments, expenses and settings");
+  init->add_flag("--force", options->force, "Replace the file (and its -wal, -shm, -journal files) if it exists");
+  init->callback([options, path, &exitCode] {
+    options->path = *path;
+    try {
+      std::cout << host::InitDatabase(*options) << std::endl;
+      exitCode = 0;
+    } catch (const host::DatabaseInitError& e) {
+      std::cerr << "morvane init: " << e.what() << std::endl;
+      exitCode = e.kind() == host::DatabaseInitError::Kind::AlreadyExists ? 2 : 1;
+    } catch (const std::exception& e) {
+      std::cerr << "morvane init: " << e.what() << std::endl;
+      exitCode = 1;
+    }
+  });
+}
+
+}  // namespace morvane::cli

@@ -1,0 +1,119 @@
+// The checks that make a row fit its description before it is written: conversion and size of
+// each value, defaults, unique values (Index), allowed values (Layout), references (SourceID)
+// and the existence of the row's key.
+#include "commandbuilder/command_builder.h"
+#include "commandbuilder/value_rules.h"
+#include "platform/automation/convert.h"
+#include "platform/db/recordset.h"
+#include "support/err_info.h"
+#include "support/globals.h"
+
+namespace morvane::commandbuilder {
+
+namespace {
+
+constexpr std::int32_t kRequiredValueMissing = 10000;
+constexpr std::int32_t kIndexValueStored = 10006;
+constexpr std::int32_t kKeyStored = 10007;
+constexpr std::int32_t kKeyNotStored = 10008;
+constexpr std::int32_t kLayoutMismatch = 10009;
+constexpr std::int32_t kSourceValueMissing = 10010;
+
+}  // namespace
+
+void CommandBuilder::CheckFields(bool CreateNew, bool aCheckIndex) {
+  const datasource::CDataSource& ds = DataSource();
+  objlib::RecordRef& fields = FieldsRef();
+  auto keyRecord = objlib::KeyedRecord::New();
+  for (std::int32_t i = 1; i <= m_Count; ++i) {
+    const FieldDesc& f = Description(i);
+    Variant v;  // a key field that is absent and gets no default enters the key as Empty
+    if (fields.Lookup(f.Name, &v)) {
+      support::CheckFieldValue(ds, std::to_string(f.ErrItem), v, support::GetVarType(f.DataType), f.Size, f.Required);
+      if (v.IsEmptyOrNull() && !f.Default.IsEmpty()) v = f.Default;
+      fields.SetValue(f.Name, v);
+    } else if (CreateNew && f.Required) {
+      if (f.Default.IsEmpty()) support::RaiseFieldError(ds, kRequiredValueMissing, std::to_string(f.ErrItem));
+      fields.SetValue(f.Name, f.Default);
+      v = f.Default;
+    }
+    // A field without a value (absent, or empty and not required) has nothing to compare with
+    // other rows, an allowed-value list or a referenced column.
+    if (!v.IsEmptyOrNull()) {
+      if (aCheckIndex && f.Index && IndexValueExists(f)) RaiseValueError(f, kIndexValueStored);
+      if (!f.Layout.empty()) CheckLayout(f);
+      if (!f.SourceID.empty()) CheckSource(f);
+    }
+    if (f.Pkey) keyRecord->SetValue(f.Name, std::move(v));
+  }
+  if (keyRecord->Count() > 0) {
+    const bool exists = RecordExists(keyRecord);
+    if (exists && CreateNew) support::RaiseRecordError(ds, kKeyStored);
+    if (!exists && !CreateNew) support::RaiseRecordError(ds, kKeyNotStored);
+  }
+}
+
+bool CommandBuilder::IndexValueExists(const FieldDesc& f) {
+  PrepareCommand();
+  BindValue(f, std::string(), FieldsRef().Value(f.Name));
+  return !RunQuery("SELECT " + f.Name + " FROM " + m_TableName + " WHERE " + f.Name + "=?")->IsEOF();
+}
+
+bool CommandBuilder::RecordExists(const DispatchPtr& r) {
+  PrepareCommand();
+  const std::string text = BuildStatement(StatementKind::Exists, &r);
+  return !RunQuery(text)->IsEOF();
+}
+
+void CommandBuilder::CheckLayout(const FieldDesc& f) {
+  // Items are tried from the last to the first; the first that matches ends the check.
+  std::string_view rest = f.Layout;
+  while (true) {
+    const std::size_t comma = rest.rfind(',');
+    const std::string_view item = comma == std::string_view::npos ? rest : rest.substr(comma + 1);
+    if (MatchLayoutItem(f, item)) return;
+    if (comma == std::string_view::npos) break;
+    rest = rest.substr(0, comma);
+  }
+  RaiseValueError(f, kLayoutMismatch);
+}
+
+bool CommandBuilder::MatchLayoutItem(const FieldDesc& f, std::string_view item) {
+  const datasource::CDataSource& ds = DataSource();
+  const std::string errItem = std::to_string(f.ErrItem);
+  const auto varType = support::GetVarType(f.DataType);
+  const std::size_t dash = item.rfind('-');
+  Variant lo(UpperCase(dash == std::string_view::npos ? item : item.substr(0, dash)));
+  support::CheckFieldValue(ds, errItem, lo, varType, f.Size, f.Required);
+  const Variant value = FieldsRef().Value(f.Name);
+  if (value.IsNull()) return false;
+  if (dash == std::string_view::npos) {
+    // A single value matches the field's value in upper case.
+    const Variant upper = value.IsText() ? Variant(UpperCase(value.text())) : value;
+    return SameValue(lo, upper);
+  }
+  Variant hi(UpperCase(item.substr(dash + 1)));
+  support::CheckFieldValue(ds, errItem, hi, varType, f.Size, f.Required);
+  if (lo.IsNull() || hi.IsNull()) return false;
+  return automation::CompareValues(lo, value) <= 0 && automation::CompareValues(value, hi) <= 0;
+}
+
+void CommandBuilder::CheckSource(const FieldDesc& f) {
+  const std::size_t dot = f.SourceID.rfind('.');
+  if (dot == std::string::npos) return;
+  const std::string table = f.SourceID.substr(0, dot);
+  const std::string column = f.SourceID.substr(dot + 1);
+  PrepareCommand();
+  // Type and size come from the described field, also against another table's column.
+  BindValue(f, std::string(), FieldsRef().Value(f.Name));
+  if (RunQuery("SELECT " + column + " FROM " + table + " WHERE " + column + "=?")->IsEOF()) {
+    RaiseValueError(f, kSourceValueMissing);
+  }
+}
+
+void CommandBuilder::RaiseValueError(const FieldDesc& f, std::int32_t code) {
+  support::RaiseFieldError(DataSource(), code, std::to_string(f.ErrItem),
+                           " ='" + support::ErrorValueText(FieldsRef().Value(f.Name)) + "'");
+}
+
+}  // namespace morvane::commandbuilder

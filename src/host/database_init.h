@@ -1,0 +1,62 @@
+// Creation of a SQLite database for the component from the scripts compiled into the program
+// (db/sqlite/schema.sql, seed.sql and, for a demonstration database, demo.sql), and the
+// connection description (sDsn) that reaches it.
+//
+// The database is built in a new file beside the target and moved into place only when every
+// script has run in one transaction, so a failure leaves neither a half-written database nor a
+// damaged old one. The functions hold no state; concurrent calls on different paths are safe.
+//
+//   std::string sDsn = InitDatabase({.path = "morvane.db", .demo = true});
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace morvane::host {
+
+// A database that could not be created. kind() tells a target that exists (and may not be
+// replaced) from every other failure; what() is one line for the user.
+class DatabaseInitError : public std::runtime_error {
+ public:
+  enum class Kind { AlreadyExists, Failed };
+  DatabaseInitError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+  Kind kind() const { return kind_; }
+
+ private:
+  Kind kind_;
+};
+
+struct DatabaseInitOptions {
+  std::filesystem::path path = "morvane.db";  // relative paths are taken from the current directory
+  bool demo = false;                          // also run the sample data
+  bool force = false;                         // replace an existing file (and its -wal, -shm, -journal)
+};
+
+// Creates the database and returns its sDsn (see DsnFor). Raises DatabaseInitError: AlreadyExists
+// when the file exists and force is false; Failed when a script fails, the file cannot be written
+// or its path cannot stand in a connection description (it holds ";", "{" or "}").
+std::string InitDatabase(const DatabaseInitOptions& options);
+
+// One script to run: its name (for messages) and its SQL text.
+struct DatabaseScript {
+  std::string_view name;
+  std::string_view text;
+};
+
+// Creates the SQLite database `path` holding what `scripts` make, run in order in one
+// transaction. Raises DatabaseInitError as InitDatabase. With force false an existing file is
+// never replaced, even one that appears while the scripts run. Left-over -wal, -shm and -journal
+// files of an earlier database at `path` are removed, so that SQLite cannot replay them into the
+// new file.
+void CreateDatabaseFile(const std::filesystem::path& path, const std::vector<DatabaseScript>& scripts, bool force);
+
+// The connection description of the database at `path` (made absolute):
+// "ConnectString={Provider=SQLite;Data Source=<path>};UserName=admin;UserID=1;DBMS Name=SQLite;
+// DBMS Version=<the SQLite library's version>;LANGUAGE=chs;AcctType=GY". Raises DatabaseInitError
+// Failed for a path that such a text cannot carry (";", "{", "}", or a trailing blank).
+std::string DsnFor(const std::filesystem::path& path);
+
+}  // namespace morvane::host

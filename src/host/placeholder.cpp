@@ -1,1 +1,0 @@
-// Removed once the host's own sources exist.

@@ -1,0 +1,364 @@
+#include "platform/db/sqlite/sqlite_connection.h"
+
+#include <sqlite3.h>
+
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <list>
+#include <set>
+#include <system_error>
+#include <unordered_map>
+
+#include "platform/automation/type_info.h"
+#include "platform/db/ado_constants.h"
+#include "platform/db/sqlite/sqlite_error.h"
+#include "platform/db/sqlite/sqlite_values.h"
+
+namespace morvane::db::sqlite {
+
+namespace {
+
+// How many prepared statements a connection keeps; the least recently used one goes first.
+constexpr std::size_t kStatementCacheSize = 128;
+
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* stmt) const noexcept { sqlite3_finalize(stmt); }
+};
+using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+
+// Skips blanks and SQL comments from i on.
+std::size_t SkipBlanksAndComments(std::string_view sql, std::size_t i) {
+  for (;;) {
+    while (i < sql.size() && IsBlank(sql[i])) ++i;
+    if (sql.substr(i, 2) == "--") {
+      i = sql.find('\n', i);
+      if (i == std::string_view::npos) return sql.size();
+    } else if (sql.substr(i, 2) == "/*") {
+      i = sql.find("*/", i + 2);
+      if (i == std::string_view::npos) return sql.size();
+      i += 2;
+    } else {
+      return i;
+    }
+  }
+}
+
+// The text split into words at blanks, a final ";" dropped; stops after `limit` words.
+std::vector<std::string_view> Words(std::string_view sql, std::size_t limit) {
+  while (!sql.empty() && (IsBlank(sql.back()) || sql.back() == ';')) sql.remove_suffix(1);
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  while (words.size() <= limit) {
+    while (i < sql.size() && IsBlank(sql[i])) ++i;
+    if (i >= sql.size()) break;
+    std::size_t end = i;
+    while (end < sql.size() && !IsBlank(sql[end])) ++end;
+    words.push_back(sql.substr(i, end - i));
+    i = end;
+  }
+  return words;
+}
+
+// The value of PRAGMA read_uncommitted for an isolation statement, or -1 for any other text.
+int IsolationSetting(std::string_view sql) {
+  using automation::EqualsIgnoreCase;
+  const std::size_t start = SkipBlanksAndComments(sql, 0);
+  if (sql.size() - start < 3 || !EqualsIgnoreCase(sql.substr(start, 3), "SET")) return -1;
+  const std::vector<std::string_view> w = Words(sql.substr(start), 6);
+  if (w.size() < 5 || !EqualsIgnoreCase(w[0], "SET") || !EqualsIgnoreCase(w[1], "TRANSACTION") ||
+      !EqualsIgnoreCase(w[2], "ISOLATION") || !EqualsIgnoreCase(w[3], "LEVEL"))
+    return -1;
+  if (w.size() == 6 && EqualsIgnoreCase(w[4], "READ") && EqualsIgnoreCase(w[5], "UNCOMMITTED")) return 1;
+  if (w.size() == 6 && EqualsIgnoreCase(w[4], "READ") && EqualsIgnoreCase(w[5], "COMMITTED")) return 0;
+  if (w.size() == 6 && EqualsIgnoreCase(w[4], "REPEATABLE") && EqualsIgnoreCase(w[5], "READ")) return 0;
+  if (w.size() == 5 && EqualsIgnoreCase(w[4], "SERIALIZABLE")) return 0;
+  return -1;
+}
+
+// Whether a statement's row count is what Execute reports: INSERT, UPDATE, DELETE (REPLACE too),
+// also behind a WITH clause.
+bool ChangesRows(sqlite3_stmt* stmt, std::string_view sql) {
+  const std::size_t start = SkipBlanksAndComments(sql, 0);
+  std::size_t end = start;
+  while (end < sql.size() && ((sql[end] >= 'A' && sql[end] <= 'Z') || (sql[end] >= 'a' && sql[end] <= 'z'))) ++end;
+  const std::string_view keyword = sql.substr(start, end - start);
+  for (const char* dml : {"INSERT", "UPDATE", "DELETE", "REPLACE"})
+    if (automation::EqualsIgnoreCase(keyword, dml)) return true;
+  return automation::EqualsIgnoreCase(keyword, "WITH") && !sqlite3_stmt_readonly(stmt);
+}
+
+// Primary result codes after which a connection is not handed out again.
+bool LeavesConnectionUnfit(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOMEM:
+    case SQLITE_FULL:
+    case SQLITE_MISUSE:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Resets a statement and clears its bindings when a run ends, however it ends.
+class RunGuard {
+ public:
+  explicit RunGuard(sqlite3_stmt* stmt) : stmt_(stmt) {}
+  ~RunGuard() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  RunGuard(const RunGuard&) = delete;
+  RunGuard& operator=(const RunGuard&) = delete;
+
+ private:
+  sqlite3_stmt* stmt_;
+};
+
+}  // namespace
+
+// The connection's prepared statements by text, least recently used first out.
+class SqliteConnection::StatementCache {
+ public:
+  struct Entry {
+    std::string sql;
+    StatementPtr stmt;
+    bool changesRows = false;
+  };
+
+  explicit StatementCache(SqliteConnection& owner) : owner_(owner) {}
+
+  // The statement for the text, prepared now or earlier. Raises the SQLite error, or an error
+  // when the text holds no statement or more than one.
+  Entry& Get(std::string_view sql) {
+    if (auto it = index_.find(sql); it != index_.end()) {
+      entries_.splice(entries_.begin(), entries_, it->second);
+      return *it->second;
+    }
+    Entry entry{std::string(sql), Prepare(sql), false};
+    entry.changesRows = ChangesRows(entry.stmt.get(), sql);
+    entries_.push_front(std::move(entry));
+    index_.emplace(entries_.front().sql, entries_.begin());
+    if (entries_.size() > kStatementCacheSize) {
+      index_.erase(entries_.back().sql);
+      entries_.pop_back();
+    }
+    return entries_.front();
+  }
+
+ private:
+  StatementPtr Prepare(std::string_view sql) {
+    sqlite3* db = owner_.db_.get();
+    if (sql.size() > static_cast<std::size_t>(INT_MAX))
+      RaiseSqliteMessage(SQLITE_TOOBIG, "the statement text is too long", "statement: " + std::string(sql.substr(0, 200)));
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    int rc = sqlite3_prepare_v3(db, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT, &raw, &tail);
+    StatementPtr stmt(raw);
+    if (rc != SQLITE_OK) owner_.Fail(rc, sql);
+    if (!stmt)
+      RaiseSqliteMessage(SQLITE_ERROR, "the text holds no statement", "statement: " + std::string(sql));
+
+    // The provider runs one statement per text; a second one must not be dropped unnoticed.
+    const std::size_t rest = static_cast<std::size_t>(tail - sql.data());
+    std::size_t i = SkipBlanksAndComments(sql, rest);
+    while (i < sql.size() && sql[i] == ';') i = SkipBlanksAndComments(sql, i + 1);
+    if (i < sql.size())
+      RaiseSqliteMessage(SQLITE_ERROR, "the text holds more than one statement; run them one at a time",
+                         "statement: " + std::string(sql));
+    return stmt;
+  }
+
+  SqliteConnection& owner_;
+  std::list<Entry> entries_;  // most recently used first
+  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;  // keys view Entry::sql
+};
+
+void SqliteConnection::Closer::operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
+
+SqliteConnection::SqliteConnection(SqliteOptions options) : options_(std::move(options)) {
+  const std::string context = "database: " + options_.path;
+  // The library reads names beginning with "file:" as URIs, whose options could make it create
+  // the file; "./" keeps such a name a plain file name.
+  std::string fileName = options_.path;
+  if (fileName.size() >= 5 && automation::EqualsIgnoreCase(std::string_view(fileName).substr(0, 5), "file:"))
+    fileName = "./" + fileName;
+
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  db_.reset(raw);
+  if (rc != SQLITE_OK) {
+    std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    std::error_code ec;
+    if (!std::filesystem::exists(options_.path, ec))
+      message += ": the file does not exist (the SQLite provider opens existing databases only)";
+    RaiseSqliteMessage(rc, message, context);
+  }
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, options_.busyTimeoutMs);
+  cache_ = std::make_unique<StatementCache>(*this);
+
+  for (const char* setup : {"PRAGMA journal_mode=WAL", options_.foreignKeys ? "PRAGMA foreign_keys=ON" : "PRAGMA foreign_keys=OFF"}) {
+    const int code = sqlite3_exec(raw, setup, nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) RaiseSqlite(raw, code, context + ", statement: " + setup);
+  }
+}
+
+SqliteConnection::~SqliteConnection() = default;
+
+void SqliteConnection::Fail(int code, std::string_view sql) {
+  if (LeavesConnectionUnfit(code)) broken_ = true;
+  std::string context = "statement: ";
+  context += sql;
+  if ((code & 0xFF) == SQLITE_BUSY) {
+    RaiseSqliteMessage(code,
+                       std::string(sqlite3_errmsg(db_.get())) + ": another connection held the lock longer than the busy "
+                           "timeout of " + std::to_string(options_.busyTimeoutMs) + " ms",
+                       context);
+  }
+  RaiseSqlite(db_.get(), code, context);
+}
+
+ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundParameter> params) {
+  if (const int setting = IsolationSetting(sql); setting >= 0) {
+    Run(setting == 1 ? "PRAGMA read_uncommitted=1" : "PRAGMA read_uncommitted=0");
+    return {};
+  }
+
+  StatementCache::Entry& entry = cache_->Get(sql);
+  sqlite3_stmt* stmt = entry.stmt.get();
+  RunGuard guard(stmt);
+  BindParameters(stmt, params, sql);
+
+  ResultSet result;
+  const int columns = sqlite3_column_count(stmt);
+  result.columns.resize(static_cast<std::size_t>(columns));
+  for (int c = 0; c < columns; ++c) {
+    const char* name = sqlite3_column_name(stmt, c);
+    const char* declared = sqlite3_column_decltype(stmt, c);
+    result.columns[c].name = name != nullptr ? name : "";
+    result.columns[c].type = ColumnTypeOfDeclared(declared != nullptr ? declared : "");
+  }
+  for (;;) {
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) Fail(rc, sql);
+    std::vector<Variant>& row = result.rows.emplace_back();
+    row.reserve(static_cast<std::size_t>(columns));
+    for (int c = 0; c < columns; ++c) {
+      row.push_back(ReadValue(stmt, c, result.columns[c].type));
+      // A column whose declared type said nothing takes the type of its first non-Null value.
+      if (result.columns[c].type == 0 && !row.back().IsNull())
+        result.columns[c].type = ColumnTypeOfValue(row.back());
+    }
+  }
+  for (ColumnInfo& column : result.columns)
+    if (column.type == 0) column.type = adVarWChar;
+
+  result.rowsAffected = entry.changesRows ? sqlite3_changes64(db_.get()) : -1;
+  return result;
+}
+
+void SqliteConnection::Run(std::string_view sql) {
+  sqlite3_stmt* stmt = cache_->Get(sql).stmt.get();
+  RunGuard guard(stmt);
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) Fail(rc, sql);
+}
+
+void SqliteConnection::Begin() {
+  Run("BEGIN IMMEDIATE");
+  transactionBegun_ = true;
+}
+
+void SqliteConnection::Commit() {
+  try {
+    Run("COMMIT");
+  } catch (...) {
+    // A commit that failed may leave the transaction open (busy) or gone (rolled back by SQLite).
+    if (sqlite3_get_autocommit(db_.get()) != 0) transactionBegun_ = false;
+    throw;
+  }
+  transactionBegun_ = false;
+}
+
+void SqliteConnection::Rollback() {
+  if (sqlite3_get_autocommit(db_.get()) == 0) {
+    try {
+      Run("ROLLBACK");
+    } catch (...) {
+      broken_ = true;  // a transaction that will not roll back must not reach another user
+      throw;
+    }
+  }
+  transactionBegun_ = false;
+}
+
+bool SqliteConnection::IsUsable() const {
+  return !broken_ && (transactionBegun_ || sqlite3_get_autocommit(db_.get()) != 0);
+}
+
+std::optional<std::vector<std::pair<std::string, Variant>>> SqliteConnection::FunctionMasks() {
+  std::set<std::string, std::less<>> names;
+  try {
+    for (const std::vector<Variant>& row : Execute("SELECT DISTINCT name FROM pragma_function_list", {}).rows)
+      if (!row.empty() && row[0].IsText()) names.insert(row[0].text());
+  } catch (const automation::Error&) {
+    return std::nullopt;
+  }
+
+  struct Function {
+    std::int32_t bit;
+    const char* name;  // SQLite's function of that meaning
+  };
+  // ODBC's functions that SQLite has under a name of its own; those it lacks, or has with
+  // other arguments (LOCATE, TRUNCATE, RAND ...), are absent.
+  static constexpr Function kNumeric[] = {
+      {0x1, "abs"},      {0x2, "acos"},        {0x4, "asin"},     {0x8, "atan"},      {0x10, "atan2"},
+      {0x20, "ceiling"}, {0x40, "cos"},        {0x100, "exp"},    {0x200, "floor"},   {0x400, "ln"},
+      {0x800, "mod"},    {0x1000, "sign"},     {0x2000, "sin"},   {0x4000, "sqrt"},   {0x8000, "tan"},
+      {0x10000, "pi"},   {0x40000, "degrees"}, {0x80000, "log10"}, {0x100000, "power"}, {0x200000, "radians"},
+      {0x400000, "round"}};
+  static constexpr Function kString[] = {
+      {0x1, "concat"},     {0x8, "ltrim"},    {0x10, "length"},       {0x40, "lower"},
+      {0x100, "replace"},  {0x400, "rtrim"},  {0x800, "substr"},      {0x1000, "upper"},
+      {0x2000, "unicode"}, {0x4000, "char"},  {0x20000, "soundex"},   {0x100000, "length"},
+      {0x200000, "length"}, {0x400000, "octet_length"}};
+  static constexpr Function kSystem[] = {{0x4, "ifnull"}};
+  static constexpr Function kTimeDate[] = {
+      {0x20000, "current_date"}, {0x40000, "current_time"}, {0x80000, "current_timestamp"}};
+
+  auto mask = [&names](std::span<const Function> functions) {
+    std::int32_t bits = 0;
+    for (const Function& f : functions)
+      if (names.contains(std::string_view(f.name))) bits |= f.bit;
+    return Variant(bits);
+  };
+  return std::vector<std::pair<std::string, Variant>>{{"Numeric Functions", mask(kNumeric)},
+                                                      {"String Functions", mask(kString)},
+                                                      {"System Functions", mask(kSystem)},
+                                                      {"Time/Date Functions", mask(kTimeDate)}};
+}
+
+std::vector<std::pair<std::string, Variant>> SqliteConnection::Properties() {
+  std::vector<std::pair<std::string, Variant>> properties{
+      {"DBMS Name", Variant("SQLite")},
+      {"DBMS Version", Variant(sqlite3_libversion())},
+      {"Multiple Results", Variant(std::int32_t{0})},
+      {"Like Escape Clause", Variant("Y")},
+      {"Integrity Enhancement Facility", Variant(true)},
+  };
+  if (!functionMasks_) functionMasks_ = FunctionMasks();  // tried again next time when it failed
+  if (functionMasks_) properties.insert(properties.end(), functionMasks_->begin(), functionMasks_->end());
+  return properties;
+}
+
+}  // namespace morvane::db::sqlite
