@@ -16,8 +16,8 @@ INSERT INTO CB_BmErrItem (FItem, FDescriptive) VALUES
   (10036, '费用部门');
 
 -- FMaxPrecision NULL: the type takes no precision (and FActualSize NULL then keeps the size the
--- caller gives). SQLite stores every text as UTF-8 and has no fixed-point type, so the text types
--- bind as texts and decimals bind as doubles.
+-- caller gives). SQLite stores every text as UTF-8 and has no fixed-point type: the text types
+-- bind as texts, decimals as doubles, the signed byte as a 16-bit integer, a GUID as its text.
 INSERT INTO t_DataTypeInfo
   (FDataType, FTypeName, FMaxPrecision, FMinScale, FMaxScale, FActualType, FBindType, FActualSize) VALUES
   (2,   'SMALLINT',         NULL, NULL, NULL, 2,   2,   NULL),
@@ -36,9 +36,9 @@ INSERT INTO t_DataTypeInfo
   (129, 'CHAR()',           8000, NULL, NULL, 129, 200, NULL),
   (130, 'NCHAR()',          4000, NULL, NULL, 130, 202, NULL),
   (131, 'NUMERIC()',        28,   0,    28,   131, 5,   NULL),
-  (133, 'DATE',             NULL, NULL, NULL, 133, 7,   NULL),
-  (134, 'TIME',             NULL, NULL, NULL, 134, 7,   NULL),
-  (135, 'DATETIME',         NULL, NULL, NULL, 135, 7,   NULL),
+  (133, 'DATE',             NULL, NULL, NULL, 133, 133, NULL),
+  (134, 'TIME',             NULL, NULL, NULL, 134, 134, NULL),
+  (135, 'DATETIME',         NULL, NULL, NULL, 135, 135, NULL),
   (200, 'VARCHAR()',        8000, NULL, NULL, 200, 200, NULL),
   (201, 'TEXT',             NULL, NULL, NULL, 201, 201, NULL),
   (202, 'NVARCHAR()',       4000, NULL, NULL, 202, 202, NULL),

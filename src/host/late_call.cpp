@@ -52,6 +52,9 @@ CallOutcome Run(std::string_view progId, std::string_view memberName, const Json
     return Outcome(CallOutcomeKind::BadRequest, e.what());
   }
 
+  // An empty name would match a class registered without a class identifier.
+  if (progId.empty()) return Outcome(CallOutcomeKind::NotFound, "no ProgID was given");
+
   automation::DispatchPtr obj;
   const automation::MemberInfo* member = nullptr;
   std::vector<Variant> bound;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -159,6 +160,7 @@ TEST(DataSourceOnSQLite, BothIsolationLevelsOpen) {
   const auto path = std::filesystem::temp_directory_path() /
                     ("morvane-dsrc-" + std::to_string(::getpid()) + ".db");
   std::filesystem::remove(path);
+  std::ofstream(path).close();  // the provider opens existing databases only; an empty file is one
   auto parse = std::make_shared<CParse>();
   parse->ParseString("ConnectString={Provider=SQLite;Data Source=" + path.string() + "};LANGUAGE=chs");
   CDataSource ds;

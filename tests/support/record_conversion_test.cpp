@@ -81,8 +81,8 @@ TEST(RecordsetToList, ColumnsOfOneNameWriteOneKey) {
   EXPECT_EQ(record.ValueAt(0), Variant(std::int32_t{9}));
   EXPECT_EQ(record.ValueAt(1), Variant("a"));
 
-  rs->MoveFirst();
-  const auto single = RowToKeyedRecord(*rs);
+  const auto again = RecordsetOf({"FID", "FName", "fid"}, {{Variant(std::int32_t{1}), Variant("a"), Variant(std::int32_t{9})}});
+  const auto single = RowToKeyedRecord(*again);
   ASSERT_EQ(single->size(), 2u);
   EXPECT_EQ(single->Value("FID"), Variant(std::int32_t{9}));
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -88,9 +89,11 @@ void RegisterFakeLoader() {
   });
 }
 
+// Puts the fake loader in place of whatever class the ProgID names, and the old one back after.
 class ResString : public ::testing::Test {
  protected:
   void SetUp() override {
+    previous_ = automation::Registry::Instance().Find(strings::kResourceLoaderProgId);
     RegisterFakeLoader();
     UnloadResLoader();
     Log() = LoaderLog{};
@@ -98,7 +101,11 @@ class ResString : public ::testing::Test {
   void TearDown() override {
     UnloadResLoader();
     automation::Registry::Instance().Unregister(strings::kResourceLoaderProgId);
+    if (previous_) automation::Registry::Instance().Register(*previous_->info, previous_->factory);
   }
+
+ private:
+  std::optional<automation::ClassRegistration> previous_;
 };
 
 TEST_F(ResString, ChsGivesTheTextWithoutLookupButSetsTheLoaderUp) {

@@ -41,11 +41,11 @@ class ResourceLoader : public automation::DispatchObject<ResourceLoader> {
   void SetLanguageID(std::string language);
 
   // The text the catalogue of the current base name and language holds for the key (the
-  // simplified-Chinese text, converted to text as given: no trimming). Raises, with Source the
-  // ProgID: 13/94 when the key cannot be converted to text; 5 when the base name or language is
-  // empty or holds a character other than a letter, digit, "_" or "-"; kCatalogueNotFound or
-  // kCatalogueMalformed (po_catalogue.h) for the catalogue; kResourceNotFound for a key it does
-  // not hold (callers then use the key itself).
+  // simplified-Chinese text, converted to text as given: no trimming). Raises 13 when the key
+  // cannot be converted to text (Null, an object). Raises, with Source the ProgID: 5 when the base
+  // name or language is empty or holds a character other than a letter, digit, "_" or "-";
+  // kCatalogueNotFound or kCatalogueMalformed (po_catalogue.h) for the catalogue;
+  // kResourceNotFound for a key it does not hold (callers then use the key itself).
   std::string LoadString(const Variant& key);
 
   // Lets go of the catalogue the object was using; the properties keep their values. The

@@ -60,7 +60,7 @@ inline constexpr double kDateLowerBound = -657435.0;
 inline constexpr double kDateUpperBound = 2958466.0;
 constexpr bool InDateRange(double d) { return d > kDateLowerBound && d < kDateUpperBound; }
 
-// Reads a whole text as a date (the forms listed in convert.cpp). Raises 13 when it is none of
+// Reads a whole text as a date (the forms listed in convert_date.cpp). Raises 13 when it is none of
 // them, 6 when it is a valid form outside the DATE range.
 Date ParseDateText(std::string_view text);
 // "M/D/YYYY", " H:MM:SS AM/PM" added when the time is not midnight; the time alone when the date

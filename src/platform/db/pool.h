@@ -1,7 +1,9 @@
 // ConnectionPool: physical connections pooled per connection string, process-wide, beneath the
 // Connection objects. Acquire hands out an idle connection or opens a new one; the returned
-// reference puts the connection back when the last holder lets go (or discards it when it is no
-// longer usable). Thread-safe (guarded by an internal mutex).
+// reference puts the connection back when the last holder lets go. A transaction begun through
+// that reference and still open then is rolled back first; a connection that is no longer usable
+// (or whose rollback failed) is closed instead, and so is one beyond 32 idle per string.
+// Thread-safe (guarded by an internal mutex); references may outlive the pool at process exit.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +19,8 @@ class ConnectionPool {
  public:
   static ConnectionPool& Instance();
 
-  // An open physical connection for the string. Raises automation::Error.
+  // An open physical connection for the string (exactly as written: other spellings are other
+  // pools). Raises the error of ProviderFor or of the provider's Connect.
   std::shared_ptr<PhysicalConnection> Acquire(std::string_view connectionString);
 
   // Physical connections opened since the process started, for tests and benchmarks.

@@ -12,9 +12,16 @@
 // Each intercepted call runs with a new object context. Following the class's transaction
 // attribute it joins the current transaction (Supported, Required) or begins one (Required, when
 // there is none); when the call that began a transaction returns, the transaction ends by the
-// rule of object_context.h. Thread rules: a transaction is used by one thread at a time; the
-// TransactionScope's thread is where it is current. Caller-held transactions that move between
-// threads (the host) use Transaction directly under a lock of their own.
+// rule of object_context.h. An object made by ObjectContext::CreateInstance joins the transaction
+// it was created in, wherever its later calls come from, until that transaction ends. A
+// transaction that has ended counts as none: calls made while it is still bound begin their own
+// (Required) or run without one (Supported). While a call runs, its transaction is the thread's
+// db ambient transaction (connections it opens enlist); NotSupported calls run with none.
+//
+// Thread rules: a transaction is used by one thread at a time (its members are guarded by a mutex
+// of its own, so successive threads may use it); the TransactionScope's thread is where it is
+// current. Caller-held transactions that move between threads (the host) use Transaction directly
+// with a TransactionBinding on each thread, under a lock of their own.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +37,10 @@ namespace morvane::mts {
 constexpr std::int32_t kTransactionAborted = static_cast<std::int32_t>(0x8004E002u);
 
 // Creates an object of a registered class whose calls run under the runtime. Raises
-// automation::DispatchError UnknownClass (429) when the ProgID is not registered.
+// automation::DispatchError UnknownClass (429) when the ProgID is not registered. A call on the
+// object raises what the called code raised, unchanged; a call that began its transaction and
+// returned normally also raises the commit's error, or kTransactionAborted when an abort vote of
+// another object rolled the transaction back although the call itself did not vote to abort.
 automation::DispatchPtr CreateObject(std::string_view progId);
 
 // A database-independent transaction of the runtime. Connections opened by calls made inside it

@@ -154,7 +154,8 @@ const DispatchTable<SharedPropertyGroup>& SharedPropertyGroup::Table() {
   static const DispatchTable<Self> table =
       DispatchTable<Self>(SpmTypeInfo("SharedPropertyGroup", "ISharedPropertyGroup",
                                       "{7C1E8A20-5B3D-4F6A-9E21-3D4B5C6A7F02}"))
-          .Method("CreatePropertyByPosition", 1, {Param("Index", VT_I4), Param("fExists", VT_BOOL, true, true)}, VT_DISPATCH,
+          .Method("CreatePropertyByPosition", 1, {Param("Index", VT_I4), Param("fExists", VT_BOOL, true, true)},
+                  VT_DISPATCH,
                   [](Self& self, std::span<Variant> a) {
                     bool existed = false;
                     automation::DispatchPtr p = self.CreatePropertyByPosition(a[0].i4(), &existed);

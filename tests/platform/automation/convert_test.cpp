@@ -75,7 +75,8 @@ void Check(std::span<const Case> cases) {
       ChangeType(v, c.to);
     } catch (const Error& e) {
       error = e.Number();
-      EXPECT_EQ(v, c.in) << "a failed conversion changed its input " << Show(c.in);
+      EXPECT_TRUE(v == c.in || Show(v) == Show(c.in))  // NaN is not equal to itself
+          << "a failed conversion changed its input " << Show(c.in) << " to " << Show(v);
     }
     const bool same = error == c.error && (error != 0 || v == c.expected);
     EXPECT_TRUE(same) << Show(c.in) << " -> " << VarTypeName(c.to) << ": expected "
@@ -536,7 +537,7 @@ TEST(ChangeTypeTest, UntrustedTextOnlyEverRaisesNumberedErrors) {
     seed = seed * 1664525u + 1013904223u;
     return seed >> 8;
   };
-  for (int round = 0; round < 20000; ++round) {
+  for (int round = 0; round < 8000; ++round) {
     std::string text(next() % 24, ' ');
     for (char& c : text) c = alphabet[next() % alphabet.size()];
     for (VarType t : targets) {

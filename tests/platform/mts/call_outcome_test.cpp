@@ -6,6 +6,7 @@
 
 #include "platform/automation/error.h"
 #include "platform/automation/late_binding.h"
+#include "platform/automation/registry.h"
 #include "platform/db/ambient_transaction.h"
 #include "platform/mts/object_context.h"
 #include "platform/mts/runtime.h"

@@ -159,7 +159,8 @@ TEST(SharedPropertyTest, LateBoundThroughTheRegisteredClass) {
 
   std::vector<Variant> byPosition{Variant(5)};  // fExists may be left out
   automation::CallByName(*again.object(), "CreatePropertyByPosition", automation::InvokeKind::Method, byPosition);
-  EXPECT_TRUE(automation::Call(*automation::Call(*again.object(), "PropertyByPosition", 5).object(), "Value").IsEmpty());
+  Variant fifth = automation::Call(*again.object(), "PropertyByPosition", 5);
+  EXPECT_TRUE(automation::Call(*fifth.object(), "Value").IsEmpty());
 }
 
 // Eight threads, ten thousand operations each, on one group reached through managers of their own.

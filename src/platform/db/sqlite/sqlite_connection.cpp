@@ -10,6 +10,7 @@
 #include <system_error>
 #include <unordered_map>
 
+#include "platform/automation/error.h"
 #include "platform/automation/type_info.h"
 #include "platform/db/ado_constants.h"
 #include "platform/db/sqlite/sqlite_error.h"
@@ -236,6 +237,10 @@ ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundP
   RunGuard guard(stmt);
   BindParameters(stmt, params, sql);
 
+  // The columns are read after the first step: a statement prepared before a schema change is
+  // prepared again by that step, and "SELECT *" may then have other columns.
+  int rc = sqlite3_step(stmt);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, sql);
   ResultSet result;
   const int columns = sqlite3_column_count(stmt);
   result.columns.resize(static_cast<std::size_t>(columns));
@@ -245,10 +250,8 @@ ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundP
     result.columns[c].name = name != nullptr ? name : "";
     result.columns[c].type = ColumnTypeOfDeclared(declared != nullptr ? declared : "");
   }
-  for (;;) {
-    const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_DONE) break;
-    if (rc != SQLITE_ROW) Fail(rc, sql);
+
+  for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
     std::vector<Variant>& row = result.rows.emplace_back();
     row.reserve(static_cast<std::size_t>(columns));
     for (int c = 0; c < columns; ++c) {
@@ -258,6 +261,7 @@ ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundP
         result.columns[c].type = ColumnTypeOfValue(row.back());
     }
   }
+  if (rc != SQLITE_DONE) Fail(rc, sql);
   for (ColumnInfo& column : result.columns)
     if (column.type == 0) column.type = adVarWChar;
 

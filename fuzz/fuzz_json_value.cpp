@@ -1,0 +1,57 @@
+// Fuzzes the JSON form of values with arbitrary text.
+//
+// ParseJson and FromJson may only raise JsonFormError. A value that was read is written back
+// (ToJson never fails for it, since reading already refused deeper nesting), and that text reads
+// back to a value whose JSON text is the same: after one round every value is in its written
+// form (a date to the second, an R4 as its shortest decimal), and the form is then stable.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "host/json_form.h"
+
+namespace {
+
+using morvane::host::Json;
+using morvane::host::JsonFormError;
+
+std::string_view g_input;
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "fuzz_json_value: %s; input [%.*s]\n", what.c_str(),
+               static_cast<int>(g_input.size()), g_input.data());
+  std::abort();
+}
+
+// The written text of the value that `text` stands for; an empty result when the text was refused.
+std::string Round(std::string_view text, bool mustRead) {
+  morvane::automation::Variant value;
+  try {
+    value = morvane::host::FromJson(morvane::host::ParseJson(text));
+  } catch (const JsonFormError& e) {
+    if (mustRead) Fail(std::string("the written form is refused: ") + e.what() + ": " + std::string(text));
+    return {};
+  } catch (const std::exception& e) {
+    Fail(std::string("reading raised another exception: ") + e.what());
+  }
+  try {
+    return morvane::host::DumpJson(morvane::host::ToJson(value));
+  } catch (const std::exception& e) {
+    Fail(std::string("writing a value that was read failed: ") + e.what());
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  g_input = input;
+  const std::string first = Round(input, false);
+  if (first.empty()) return 0;
+  const std::string second = Round(first, true);
+  if (second != first) Fail("the written form changes when read back: " + first + " -> " + second);
+  return 0;
+}

@@ -1,0 +1,150 @@
+// The runtime's transactions on a real SQLite file: what the votes of a call, a caller's scope
+// and a call without transaction leave in the table.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+#include "platform/automation/convert.h"
+#include "platform/automation/error.h"
+#include "platform/db/connection.h"
+#include "platform/db/pool.h"
+#include "platform/db/recordset.h"
+#include "platform/db/sqlite/sqlite_provider.h"
+#include "platform/mts/object_context.h"
+#include "platform/mts/runtime.h"
+#include "test_objects.h"
+
+namespace morvane::mts::testing {
+namespace {
+
+using automation::Error;
+
+class SqliteTransactionTest : public ::testing::Test {
+ protected:
+  SqliteTransactionTest() {
+    RegisterTestClasses();
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() /
+            ("morvane-mts-" + std::to_string(getpid()) + "-" + test->name() + ".db");
+    RemoveFiles();
+    db::sqlite::CreateDatabase(path_.string());
+    cs_ = "Provider=SQLite;Data Source=" + path_.string();
+    Exec(cs_, "CREATE TABLE t (n INTEGER NOT NULL)");
+  }
+  ~SqliteTransactionTest() override {
+    db::ConnectionPool::Instance().Clear();
+    RemoveFiles();
+  }
+
+  // Rows of the table as another connection, outside any transaction, sees them.
+  int Rows() {
+    auto c = db::Connection::New();
+    c->Open(cs_);
+    auto rs = c->Execute("SELECT COUNT(*) FROM t");
+    return automation::ToLong(rs->GetFields().Item(0).Value());
+  }
+
+  void Insert(int n) { Exec(cs_, "INSERT INTO t (n) VALUES (" + std::to_string(n) + ")"); }
+
+  std::string cs_;
+
+ private:
+  void RemoveFiles() {
+    std::error_code ignored;
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path_.string() + suffix, ignored);
+  }
+
+  std::filesystem::path path_;
+};
+
+TEST_F(SqliteTransactionTest, TheVotesOfACallDecideWhatStays) {
+  struct Case {
+    const char* name;
+    bool abort;
+    bool complete;
+    bool raises;
+    int rowsLeft;
+  };
+  const Case cases[] = {
+      {"SetAbort after two inserts", true, false, false, 0},
+      {"SetComplete after two inserts", false, true, false, 2},
+      {"raises without voting", false, false, true, 2},
+      {"SetAbort, then raises", true, false, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exec(cs_, "DELETE FROM t");
+    auto obj = CreateObject(kRequired);
+    auto body = [&] {
+      Insert(1);
+      Insert(2);
+      if (c.abort) RequireObjectContext().SetAbort();
+      if (c.complete) RequireObjectContext().SetComplete();
+      if (c.raises) automation::Raise(5);
+    };
+    if (c.raises)
+      EXPECT_THROW(RunIn(*obj, body), Error);
+    else
+      EXPECT_NO_THROW(RunIn(*obj, body));
+    EXPECT_EQ(Rows(), c.rowsLeft);
+  }
+}
+
+TEST_F(SqliteTransactionTest, AScopeOverTwoCallsCommitsBothOrNeither) {
+  auto update = CreateObject(kRequired);
+  {
+    TransactionScope tx;
+    RunIn(*update, [&] { Insert(1); });
+    RunIn(*update, [&] { Insert(2); });
+    EXPECT_EQ(Rows(), 0) << "nothing is visible before the scope commits";
+    tx.Commit();
+  }
+  EXPECT_EQ(Rows(), 2);
+
+  {
+    TransactionScope tx;
+    RunIn(*update, [&] { Insert(3); });
+    RunIn(*update, [&] {
+      RequireObjectContext().SetAbort();
+      Insert(4);
+    });
+    EXPECT_THROW(tx.Commit(), Error);
+  }
+  EXPECT_EQ(Rows(), 2);
+
+  {
+    TransactionScope tx;
+    RunIn(*update, [&] { Insert(5); });
+    RunIn(*update, [&] { Insert(6); });
+  }  // never committed
+  EXPECT_EQ(Rows(), 2);
+}
+
+TEST_F(SqliteTransactionTest, ASupportedCallOutsideATransactionAutocommits) {
+  auto info = CreateObject(kSupported);
+  EXPECT_THROW(RunIn(*info,
+                     [&] {
+                       Insert(1);
+                       RequireObjectContext().SetAbort();
+                       automation::Raise(5);
+                     }),
+               Error);
+  EXPECT_EQ(Rows(), 1);
+}
+
+TEST_F(SqliteTransactionTest, TheConnectionsOfACallSeeTheirOwnUncommittedRows) {
+  auto update = CreateObject(kRequired);
+  RunIn(*update, [&] {
+    Insert(1);
+    auto c = db::Connection::New();
+    c->Open(cs_);
+    auto rs = c->Execute("SELECT COUNT(*) FROM t");
+    EXPECT_EQ(automation::ToLong(rs->GetFields().Item(0).Value()), 1);
+    RequireObjectContext().SetAbort();
+  });
+  EXPECT_EQ(Rows(), 0);
+}
+
+}  // namespace
+}  // namespace morvane::mts::testing
