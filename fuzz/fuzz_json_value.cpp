@@ -1,9 +1,11 @@
 // Fuzzes the JSON form of values with arbitrary text.
 //
-// ParseJson and FromJson may only raise JsonFormError. A value that was read is written back
+// ParseJson and FromJson may only raise JsonFormError, and ParseJson refuses numbers beyond the
+// double range rather than giving infinities. A value that was read is written back
 // (ToJson never fails for it, since reading already refused deeper nesting), and that text reads
 // back to a value whose JSON text is the same: after one round every value is in its written
 // form (a date to the second, an R4 as its shortest decimal), and the form is then stable.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,11 +28,22 @@ std::string_view g_input;
   std::abort();
 }
 
+// True when every number in j is finite.
+bool AllFinite(const Json& j) {
+  if (j.is_number_float()) return std::isfinite(j.get<double>());
+  if (j.is_structured())
+    for (const Json& element : j)
+      if (!AllFinite(element)) return false;
+  return true;
+}
+
 // The written text of the value that `text` stands for; an empty result when the text was refused.
 std::string Round(std::string_view text, bool mustRead) {
   morvane::automation::Variant value;
   try {
-    value = morvane::host::FromJson(morvane::host::ParseJson(text));
+    const Json json = morvane::host::ParseJson(text);
+    if (!AllFinite(json)) Fail("ParseJson gave a number beyond the double range");
+    value = morvane::host::FromJson(json);
   } catch (const JsonFormError& e) {
     if (mustRead) Fail(std::string("the written form is refused: ") + e.what() + ": " + std::string(text));
     return {};

@@ -59,4 +59,45 @@ void CreateDatabaseFile(const std::filesystem::path& path, const std::vector<Dat
 // Failed for a path that such a text cannot carry (";", "{", "}", or a trailing blank).
 std::string DsnFor(const std::filesystem::path& path);
 
+// ---------------------------------------------------------------------------------------------
+// A database on a server reached through ODBC (PostgreSQL, MariaDB, SQL Server, or SQLite
+// through its ODBC driver): the same tables and data, from the scripts of the product that the
+// driver reports (ScriptFolderFor), run through the data-access layer.
+//
+//   std::string sDsn = InitServerDatabase({.connectString = "Driver={PostgreSQL Unicode};Server=..."});
+
+struct ServerInitOptions {
+  std::string connectString;  // an ODBC connection string (Driver=... or DSN=...)
+  bool demo = false;          // also run the sample data
+  bool force = false;         // drop the component's tables first when they exist
+};
+
+// The component's tables, as every product's schema.sql creates them.
+const std::vector<std::string>& ComponentTables();
+
+// Creates the component's tables in the database and fills them, and returns the sDsn that
+// reaches it (ServerDsnFor, with "DBMS Name" and "DBMS Version" as the driver reports them).
+// Raises DatabaseInitError: AlreadyExists when one of ComponentTables() exists and force is
+// false; Failed when the connection cannot be opened, the product has no scripts, or a script
+// fails. The scripts run in one transaction; on a product that commits each CREATE TABLE at
+// once (MariaDB), a failure drops the tables again, so none is left half-filled.
+std::string InitServerDatabase(const ServerInitOptions& options);
+
+// The folder of db/ whose scripts fit a product, by the DBMS name its driver reports (letter case
+// ignored): "PostgreSQL" -> "postgresql", "MariaDB" and "MySQL" -> "mariadb", "Microsoft SQL
+// Server" (and any name holding "SQL Server") -> "sqlserver", "SQLite" -> "sqlite". Raises
+// DatabaseInitError Failed for any other product.
+std::string ScriptFolderFor(std::string_view dbmsName);
+
+// The statements of a script: its text split at each ";" outside string literals, quoted names
+// and comments, blank and comment-only pieces left out.
+std::vector<std::string> SplitStatements(std::string_view script);
+
+// The connection description for a server database: "ConnectString={<string>};UserName=admin;
+// UserID=1;DBMS Name=<name>;DBMS Version=<version>;LANGUAGE=chs;AcctType=GY". The description's
+// braces cannot hold "}", so the connection string is written again without braces (a value
+// holding ";" in double quotes, as the connection-string grammar allows). Raises
+// DatabaseInitError Failed when a value holds "}" or the name or version holds ";".
+std::string ServerDsnFor(std::string_view connectString, std::string_view dbmsName, std::string_view dbmsVersion);
+
 }  // namespace morvane::host

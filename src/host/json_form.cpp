@@ -84,11 +84,13 @@ std::string EncodeBase64(const automation::Bytes& bytes) {
 
 // Decodes base64 with or without padding; anything else (blanks included) is refused.
 automation::Bytes DecodeBase64(std::string_view text) {
-  while (!text.empty() && text.back() == '=' && text.size() % 4 != 1) {
+  std::size_t padding = 0;
+  while (padding < 2 && !text.empty() && text.back() == '=') {
     text.remove_suffix(1);
-    if (text.size() % 4 == 0) break;  // at most two padding characters
+    ++padding;
   }
-  if (text.size() % 4 == 1) Fail("BYTES value is not base64 text");
+  if (text.size() % 4 == 1 || (padding > 0 && (text.size() + padding) % 4 != 0))
+    Fail("BYTES value is not base64 text");
   automation::Bytes out;
   out.reserve(text.size() * 3 / 4);
   std::uint32_t acc = 0;

@@ -23,8 +23,9 @@
 // that is neither record nor list is written {"@vt": "DISPATCH", "class": NAME} (class null for
 // Nothing) and cannot be read back.
 //
-// Every function is pure and thread-safe. Nothing here trusts its input: text is parsed with a
-// nesting limit and every failure is a JsonFormError with a one-line message.
+// The functions keep no state: they may run on any thread, on values (records, lists) that no
+// other thread uses meanwhile. Nothing here trusts its input: text is parsed with a nesting limit
+// and every failure is a JsonFormError with a one-line message that echoes no raw input bytes.
 #pragma once
 
 #include <cstdint>

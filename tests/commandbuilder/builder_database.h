@@ -46,7 +46,10 @@ class BuilderDatabase {
     std::filesystem::create_directories(dir_);
     path_ = (dir_ / "test.db").string();
     db::sqlite::CreateDatabase(path_);
-    for (const char* sql : kSchema) Exec(sql);
+    auto schema = provider_.Connect(ConnectString());
+    schema->Begin();
+    for (const char* sql : kSchema) schema->Execute(sql, {});
+    schema->Commit();
   }
   ~BuilderDatabase() {
     std::error_code ignored;
@@ -91,6 +94,7 @@ class BuilderDatabase {
   }
 
   RecordingProvider& Recorder() { return recorder_; }
+  const RecordingProvider& Recorder() const { return recorder_; }
 
   static DispatchPtr Record(std::initializer_list<std::pair<const char*, Variant>> entries) {
     auto r = objlib::KeyedRecord::New();

@@ -107,9 +107,11 @@ bool SecurityInfo::AccessCheck(std::string_view props, std::int32_t objectType, 
   if (!raiseOnRefusal) return false;
 
   std::string object = "object type " + std::to_string(objectType) + ", object " + std::to_string(objectId);
-  std::string why = held ? UserText(parse, userId) + " lacks the right " + Hex(wanted & ~*held) + " on " + object
-                         : UserText(parse, userId) + " holds no rights on " + object + " (the right " +
-                               Hex(wanted) + " is missing)";
+  std::string why = UserText(parse, userId);
+  if (held)
+    why += " lacks the right " + Hex(wanted & ~*held) + " on " + object;
+  else
+    why += " holds no rights on " + object + (wanted ? " (the right " + Hex(wanted) + " is missing)" : "");
   automation::Raise(kPermissionDenied, Source(),
                     "Permission denied: " + why + ", asked for by " + std::string(component));
 }

@@ -7,6 +7,7 @@
 #include "platform/db/ado_constants.h"
 #include "platform/db/connection_string.h"
 #include "platform/db/data_error.h"
+#include "platform/db/odbc/odbc_provider.h"
 #include "platform/db/sqlite/sqlite_provider.h"
 
 namespace morvane::db {
@@ -25,10 +26,7 @@ Provider& ProviderFor(std::string_view connectionString) {
                                               "' is not available in this build; it has the SQLite provider "
                                               "('Provider=SQLite;Data Source=PATH')");
   }
-  if (cs.Find("Driver") != nullptr || cs.Find("DSN") != nullptr)
-    RaiseDataError(adErrProviderNotFound,
-                   "the connection string names an ODBC driver or data source (Driver=... or DSN=...), but the "
-                   "ODBC provider is not available in this build");
+  if (cs.Find("Driver") != nullptr || cs.Find("DSN") != nullptr) return odbc::OdbcProvider::Instance();
   RaiseDataError(adErrProviderNotFound,
                  "the connection string names no provider: expected 'Provider=SQLite;Data Source=PATH' or an ODBC "
                  "string with Driver=... or DSN=...");

@@ -1,0 +1,481 @@
+#include "platform/db/odbc/odbc_connection.h"
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <algorithm>
+#include <list>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/automation/error.h"
+#include "platform/automation/type_info.h"
+#include "platform/db/ado_constants.h"
+#include "platform/db/odbc/odbc_error.h"
+#include "platform/db/odbc/odbc_values.h"
+
+namespace morvane::db::odbc {
+
+namespace {
+
+using automation::EqualsIgnoreCase;
+
+// How many prepared statements a connection keeps; the least recently used one goes first.
+constexpr std::size_t kStatementCacheSize = 64;
+
+bool Failed(SQLRETURN rc) { return rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO; }
+
+SQLWCHAR* Wide(WideString& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
+
+// A word of a statement text: an identifier (quoted ones without their quotes) or one character
+// of punctuation. String literals and comments are left out.
+struct Token {
+  std::string_view text;
+  bool identifier = false;
+};
+
+bool IsIdentifierStart(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
+}
+bool IsIdentifierPart(unsigned char c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9') || c == '$'; }
+
+std::vector<Token> Tokens(std::string_view sql) {
+  std::vector<Token> tokens;
+  std::size_t i = 0;
+  const std::size_t n = sql.size();
+  // The end of a quoted part that starts at i with `close` as its closing character (doubled it
+  // stands for itself).
+  auto closing = [&](std::size_t start, char close) {
+    std::size_t j = start + 1;
+    while (j < n) {
+      if (sql[j] == close) {
+        if (j + 1 < n && sql[j + 1] == close) {
+          j += 2;
+          continue;
+        }
+        return j;
+      }
+      ++j;
+    }
+    return n;
+  };
+  while (i < n) {
+    const auto c = static_cast<unsigned char>(sql[i]);
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+      ++i;
+    } else if (sql.substr(i, 2) == "--") {
+      const std::size_t end = sql.find('\n', i);
+      i = end == std::string_view::npos ? n : end + 1;
+    } else if (sql.substr(i, 2) == "/*") {
+      const std::size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? n : end + 2;
+    } else if (c == '\'') {
+      i = closing(i, '\'') + 1;
+    } else if (c == '"' || c == '`' || c == '[') {
+      const std::size_t end = closing(i, c == '[' ? ']' : static_cast<char>(c));
+      tokens.push_back({sql.substr(i + 1, std::min(end, n) - i - 1), true});
+      i = end + 1;
+    } else if (IsIdentifierStart(c)) {
+      std::size_t end = i + 1;
+      while (end < n && IsIdentifierPart(static_cast<unsigned char>(sql[end]))) ++end;
+      tokens.push_back({sql.substr(i, end - i), true});
+      i = end;
+    } else if (c >= '0' && c <= '9') {
+      std::size_t end = i + 1;
+      while (end < n && (IsIdentifierPart(static_cast<unsigned char>(sql[end])) || sql[end] == '.')) ++end;
+      i = end;  // numbers are of no interest here
+    } else {
+      tokens.push_back({sql.substr(i, 1), false});
+      ++i;
+    }
+  }
+  return tokens;
+}
+
+// The SQL_TXN_* level of an isolation statement, or 0 for any other text.
+int IsolationLevel(std::string_view sql) {
+  std::vector<Token> t = Tokens(sql);
+  while (!t.empty() && !t.back().identifier && t.back().text == ";") t.pop_back();
+  for (const Token& token : t)
+    if (!token.identifier) return 0;
+  auto is = [&t](std::initializer_list<const char*> words) {
+    if (t.size() != 4 + words.size()) return false;
+    std::size_t i = 0;
+    for (const char* w : {"SET", "TRANSACTION", "ISOLATION", "LEVEL"})
+      if (!EqualsIgnoreCase(t[i++].text, w)) return false;
+    for (const char* w : words)
+      if (!EqualsIgnoreCase(t[i++].text, w)) return false;
+    return true;
+  };
+  if (is({"READ", "UNCOMMITTED"})) return SQL_TXN_READ_UNCOMMITTED;
+  if (is({"READ", "COMMITTED"})) return SQL_TXN_READ_COMMITTED;
+  if (is({"REPEATABLE", "READ"})) return SQL_TXN_REPEATABLE_READ;
+  if (is({"SERIALIZABLE"})) return SQL_TXN_SERIALIZABLE;
+  return 0;
+}
+
+// Whether the statement's row count is what Execute reports: INSERT, UPDATE, DELETE, MERGE,
+// REPLACE, also behind a WITH clause (for a statement without a result).
+bool ChangesRows(std::string_view sql) {
+  for (const Token& t : Tokens(sql)) {
+    if (!t.identifier) return false;
+    for (const char* dml : {"INSERT", "UPDATE", "DELETE", "MERGE", "REPLACE", "WITH"})
+      if (EqualsIgnoreCase(t.text, dml)) return true;
+    return false;
+  }
+  return false;
+}
+
+// Whether a declared type name is that of a decimal type.
+bool IsDecimalTypeName(std::string_view name) {
+  const std::vector<Token> t = Tokens(name);
+  return !t.empty() && (EqualsIgnoreCase(t[0].text, "DECIMAL") || EqualsIgnoreCase(t[0].text, "NUMERIC") ||
+                        EqualsIgnoreCase(t[0].text, "MONEY"));
+}
+
+struct StatementFree {
+  void operator()(void* stmt) const noexcept { SQLFreeHandle(SQL_HANDLE_STMT, stmt); }
+};
+using StatementPtr = std::unique_ptr<void, StatementFree>;
+
+// Closes the statement's cursor and forgets its parameters when a run ends, however it ends.
+class RunGuard {
+ public:
+  explicit RunGuard(SQLHSTMT stmt) : stmt_(stmt) {}
+  ~RunGuard() {
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+    SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
+  }
+  RunGuard(const RunGuard&) = delete;
+  RunGuard& operator=(const RunGuard&) = delete;
+
+ private:
+  SQLHSTMT stmt_;
+};
+
+}  // namespace
+
+std::string ColumnNameAsWritten(std::string_view sql, std::string_view name) {
+  const std::vector<Token> tokens = Tokens(sql);
+  std::string_view first;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    if (!tokens[i].identifier || !EqualsIgnoreCase(tokens[i].text, name)) continue;
+    if (i > 0 && tokens[i - 1].identifier && EqualsIgnoreCase(tokens[i - 1].text, "AS"))
+      return std::string(tokens[i].text);
+    if (first.empty()) first = tokens[i].text;
+  }
+  return std::string(first.empty() ? name : first);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The environment
+
+std::shared_ptr<OdbcEnvironment> OdbcEnvironment::Shared() {
+  static std::mutex mutex;
+  static std::weak_ptr<OdbcEnvironment> current;
+  std::lock_guard lock(mutex);
+  if (std::shared_ptr<OdbcEnvironment> env = current.lock()) return env;
+  SQLHENV handle = SQL_NULL_HENV;
+  if (Failed(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle)))
+    RaiseOdbc({}, "allocating the ODBC environment", "the ODBC driver manager could not allocate an environment");
+  std::shared_ptr<OdbcEnvironment> env(new OdbcEnvironment(handle));
+  if (Failed(SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0)))
+    RaiseOdbc(Diagnostics(SQL_HANDLE_ENV, handle), "setting ODBC 3 behaviour");
+  current = env;
+  return env;
+}
+
+OdbcEnvironment::~OdbcEnvironment() { SQLFreeHandle(SQL_HANDLE_ENV, handle_); }
+
+// ---------------------------------------------------------------------------------------------
+// The statement cache
+
+class OdbcConnection::StatementCache {
+ public:
+  struct Entry {
+    std::string sql;
+    StatementPtr stmt;
+    bool changesRows = false;
+    std::vector<std::pair<std::string, std::string>> names;  // driver's name -> spelling in sql
+  };
+
+  explicit StatementCache(OdbcConnection& owner) : owner_(owner) {}
+
+  // The statement for the text, prepared now or earlier. Raises the driver's error.
+  Entry& Get(std::string_view sql) {
+    if (auto it = index_.find(sql); it != index_.end()) {
+      entries_.splice(entries_.begin(), entries_, it->second);
+      return *it->second;
+    }
+    SQLHSTMT raw = SQL_NULL_HSTMT;
+    if (Failed(SQLAllocHandle(SQL_HANDLE_STMT, owner_.dbc_, &raw)))
+      owner_.Fail(SQL_HANDLE_DBC, owner_.dbc_, "statement: " + std::string(sql));
+    StatementPtr stmt(raw);
+    WideString text = ToWide(sql);
+    if (Failed(SQLPrepareW(raw, Wide(text), static_cast<SQLINTEGER>(text.size()))))
+      owner_.Fail(SQL_HANDLE_STMT, raw, "statement: " + std::string(sql));
+    entries_.push_front(Entry{std::string(sql), std::move(stmt), ChangesRows(sql), {}});
+    index_.emplace(entries_.front().sql, entries_.begin());
+    if (entries_.size() > kStatementCacheSize) {
+      index_.erase(entries_.back().sql);
+      entries_.pop_back();
+    }
+    return entries_.front();
+  }
+
+  // Forgets the statement of the text (after a failure that may have left it unfit).
+  void Drop(std::string_view sql) {
+    if (auto it = index_.find(sql); it != index_.end()) {
+      std::list<Entry>::iterator entry = it->second;
+      index_.erase(it);
+      entries_.erase(entry);
+    }
+  }
+
+  void Clear() {
+    index_.clear();
+    entries_.clear();
+  }
+
+ private:
+  OdbcConnection& owner_;
+  std::list<Entry> entries_;  // most recently used first
+  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;  // keys view Entry::sql
+};
+
+// ---------------------------------------------------------------------------------------------
+// The connection
+
+OdbcConnection::OdbcConnection(std::shared_ptr<OdbcEnvironment> environment, const std::string& connectText,
+                               std::string where)
+    : environment_(std::move(environment)), where_(std::move(where)) {
+  SQLHDBC dbc = SQL_NULL_HDBC;
+  if (Failed(SQLAllocHandle(SQL_HANDLE_DBC, environment_->handle(), &dbc)))
+    RaiseOdbc(Diagnostics(SQL_HANDLE_ENV, environment_->handle()), where_);
+  dbc_ = dbc;
+  cache_ = std::make_unique<StatementCache>(*this);
+  WideString text = ToWide(connectText);
+  const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, Wide(text), static_cast<SQLSMALLINT>(text.size()), nullptr, 0,
+                                         nullptr, SQL_DRIVER_NOPROMPT);
+  if (Failed(rc)) {
+    std::vector<Diagnostic> diagnostics = Diagnostics(SQL_HANDLE_DBC, dbc);
+    // unixODBC reports a driver it cannot load with a warning only.
+    if (std::none_of(diagnostics.begin(), diagnostics.end(), [](const Diagnostic& d) { return d.sqlState.substr(0, 2) != "01"; }))
+      diagnostics.push_back(Diagnostic{"IM002", 0, "the driver could not be loaded: is it installed, and registered "
+                                                   "under that name (odbcinst -q -d)?"});
+    SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+    dbc_ = nullptr;
+    RaiseOdbc(diagnostics, where_);
+  }
+  connected_ = true;
+}
+
+OdbcConnection::~OdbcConnection() {
+  if (dbc_ == nullptr) return;
+  cache_->Clear();  // statements end before their connection
+  if (connected_) {
+    // An open transaction is rolled back, not left to the driver's choice at disconnect.
+    if (transactionBegun_) SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK);
+    SQLDisconnect(dbc_);
+  }
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+}
+
+void OdbcConnection::Fail(short handleType, void* handle, std::string_view context) {
+  std::vector<Diagnostic> diagnostics = Diagnostics(handleType, handle);
+  bool lost = false;
+  for (const Diagnostic& d : diagnostics) lost = lost || IsConnectionLoss(d.sqlState);
+  if (lost || ConnectionDead()) broken_ = true;
+  RaiseOdbc(diagnostics, context);
+}
+
+bool OdbcConnection::ConnectionDead() const {
+  SQLUINTEGER dead = SQL_CD_FALSE;
+  return dbc_ != nullptr && !Failed(SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+         dead == SQL_CD_TRUE;
+}
+
+ResultSet OdbcConnection::Execute(std::string_view sql, std::span<const BoundParameter> params) {
+  if (const int level = IsolationLevel(sql); level != 0) {
+    if (!transactionBegun_) SetIsolation(level, sql);
+    return {};
+  }
+
+  StatementCache::Entry& entry = cache_->Get(sql);
+  SQLHSTMT stmt = entry.stmt.get();
+  const std::string context = "statement: " + std::string(sql);
+  try {
+    RunGuard guard(stmt);
+    SQLSMALLINT markers = 0;
+    if (!Failed(SQLNumParams(stmt, &markers)) && static_cast<std::size_t>(markers) != params.size())
+      RaiseOdbc({Diagnostic{"07002", 0,
+                            "the statement has " + std::to_string(markers) + " parameter markers but " +
+                                std::to_string(params.size()) + " parameters were given"}},
+                context);
+    ParameterBinding binding;
+    binding.Bind(stmt, params, sql);
+
+    const SQLRETURN rc = SQLExecute(stmt);
+    if (Failed(rc) && rc != SQL_NO_DATA) Fail(SQL_HANDLE_STMT, stmt, context);
+
+    ResultSet result;
+    SQLSMALLINT columns = 0;
+    if (rc != SQL_NO_DATA && Failed(SQLNumResultCols(stmt, &columns))) Fail(SQL_HANDLE_STMT, stmt, context);
+    std::vector<int> types(static_cast<std::size_t>(columns));
+    for (SQLSMALLINT c = 1; c <= columns; ++c) {
+      char16_t name[256] = {};
+      SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+      SQLULEN size = 0;
+      if (Failed(SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(c), reinterpret_cast<SQLWCHAR*>(name), 256,
+                                 &nameLength, &sqlType, &size, &digits, &nullable)))
+        Fail(SQL_HANDLE_STMT, stmt, context);
+      SQLLEN isUnsigned = SQL_FALSE;
+      SQLColAttributeW(stmt, static_cast<SQLUSMALLINT>(c), SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+      const std::string reported = FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255));
+      // The spelling in the text, worked out once per statement and reported name.
+      auto known = std::find_if(entry.names.begin(), entry.names.end(),
+                                [&reported](const auto& n) { return n.first == reported; });
+      if (known == entry.names.end())
+        known = entry.names.insert(entry.names.end(), {reported, ColumnNameAsWritten(sql, reported)});
+      int type = ColumnTypeOfSqlType(sqlType, isUnsigned == SQL_TRUE);
+      if (type == adVarChar || type == adVarWChar || type == adChar || type == adWChar) {
+        // A driver over a database without strict column types (SQLite's) reports a decimal
+        // column as text; its declared type name still tells.
+        char16_t typeName[64] = {};
+        SQLSMALLINT typeNameLength = 0;
+        if (!Failed(SQLColAttributeW(stmt, static_cast<SQLUSMALLINT>(c), SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
+                                     &typeNameLength, nullptr)) &&
+            IsDecimalTypeName(FromWide(typeName, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(typeNameLength, 0)) / 2, 63))))
+          type = adNumeric;
+      }
+      types[static_cast<std::size_t>(c - 1)] = type;
+      result.columns.push_back(ColumnInfo{known->second, type});
+    }
+
+    if (columns > 0) {
+      for (;;) {
+        const SQLRETURN fetched = SQLFetch(stmt);
+        if (fetched == SQL_NO_DATA) break;
+        if (Failed(fetched)) Fail(SQL_HANDLE_STMT, stmt, context);
+        std::vector<Variant>& row = result.rows.emplace_back();
+        row.reserve(static_cast<std::size_t>(columns));
+        for (SQLSMALLINT c = 1; c <= columns; ++c) {
+          try {
+            row.push_back(ReadValue(stmt, c, types[static_cast<std::size_t>(c - 1)], sql));
+          } catch (const automation::Error&) {
+            if (ConnectionDead()) broken_ = true;
+            throw;
+          }
+        }
+      }
+    } else if (entry.changesRows) {
+      SQLLEN count = 0;
+      result.rowsAffected = rc == SQL_NO_DATA ? 0 : (Failed(SQLRowCount(stmt, &count)) ? -1 : count);
+    }
+    return result;
+  } catch (...) {
+    cache_->Drop(sql);  // a statement that failed is prepared afresh next time
+    throw;
+  }
+}
+
+void OdbcConnection::SetAutocommit(bool on, std::string_view context) {
+  const SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+  if (Failed(SQLSetConnectAttr(dbc_, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), SQL_IS_UINTEGER)))
+    Fail(SQL_HANDLE_DBC, dbc_, context);
+}
+
+void OdbcConnection::SetIsolation(int level, std::string_view sql) {
+  if (level == isolation_) return;
+  // A driver that lacks the level asked for gets the next stronger one it has: a stronger level
+  // keeps every guarantee of a weaker one.
+  SQLUINTEGER offered = 0;
+  if (!Failed(SQLGetInfo(dbc_, SQL_TXN_ISOLATION_OPTION, &offered, sizeof offered, nullptr)) && offered != 0) {
+    SQLUINTEGER chosen = 0;
+    for (SQLUINTEGER candidate = static_cast<SQLUINTEGER>(level); candidate <= SQL_TXN_SERIALIZABLE; candidate <<= 1)
+      if ((offered & candidate) != 0) {
+        chosen = candidate;
+        break;
+      }
+    if (chosen == 0) {
+      isolation_ = level;  // the database offers nothing as strong: its own level stands
+      return;
+    }
+    if (Failed(SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION, reinterpret_cast<SQLPOINTER>(SQLULEN{chosen}),
+                                 SQL_IS_UINTEGER)))
+      Fail(SQL_HANDLE_DBC, dbc_, "statement: " + std::string(sql));
+  } else if (Failed(SQLSetConnectAttr(dbc_, SQL_ATTR_TXN_ISOLATION,
+                                      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(level)), SQL_IS_UINTEGER))) {
+    Fail(SQL_HANDLE_DBC, dbc_, "statement: " + std::string(sql));
+  }
+  isolation_ = level;
+}
+
+void OdbcConnection::Begin() {
+  SetAutocommit(false, "beginning a transaction");
+  transactionBegun_ = true;
+}
+
+void OdbcConnection::Commit() {
+  // Some drivers report a commit on a lost connection as done; the server rolled it back.
+  if (broken_)
+    RaiseOdbc({Diagnostic{"08003", 0, "the connection to the database was lost during the transaction, so the "
+                                      "server rolled it back; nothing of it was committed"}},
+              "committing the transaction, " + where_);
+  if (Failed(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT))) Fail(SQL_HANDLE_DBC, dbc_, "committing the transaction");
+  transactionBegun_ = false;
+  SetAutocommit(true, "ending the transaction");
+}
+
+void OdbcConnection::Rollback() {
+  if (!transactionBegun_) return;
+  if (broken_) {
+    // The connection is lost: the server has rolled the transaction back with the session.
+    transactionBegun_ = false;
+    return;
+  }
+  try {
+    if (Failed(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_ROLLBACK)))
+      Fail(SQL_HANDLE_DBC, dbc_, "rolling back the transaction");
+    transactionBegun_ = false;
+    SetAutocommit(true, "ending the transaction");
+  } catch (...) {
+    broken_ = true;  // a transaction that will not roll back must not reach another user
+    throw;
+  }
+}
+
+std::optional<std::string> OdbcConnection::InfoText(unsigned short infoType) {
+  char16_t buffer[512] = {};
+  SQLSMALLINT length = 0;
+  if (Failed(SQLGetInfoW(dbc_, infoType, buffer, sizeof buffer, &length))) return std::nullopt;
+  const std::size_t chars = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / 2, 511);
+  return FromWide(buffer, chars);
+}
+
+std::optional<std::uint32_t> OdbcConnection::InfoMask(unsigned short infoType) {
+  SQLUINTEGER mask = 0;
+  if (Failed(SQLGetInfoW(dbc_, infoType, &mask, sizeof mask, nullptr))) return std::nullopt;
+  return mask;
+}
+
+std::vector<std::pair<std::string, Variant>> OdbcConnection::Properties() {
+  if (properties_) return *properties_;
+  std::vector<std::pair<std::string, Variant>> properties;
+  if (auto name = InfoText(SQL_DBMS_NAME)) properties.emplace_back("DBMS Name", Variant(*name));
+  if (auto version = InfoText(SQL_DBMS_VER)) properties.emplace_back("DBMS Version", Variant(*version));
+  if (auto multiple = InfoText(SQL_MULT_RESULT_SETS))
+    properties.emplace_back("Multiple Results", Variant(std::int32_t{*multiple == "Y" ? 1 : 0}));
+  if (auto like = InfoText(SQL_LIKE_ESCAPE_CLAUSE)) properties.emplace_back("Like Escape Clause", Variant(*like));
+  if (auto ief = InfoText(SQL_INTEGRITY)) properties.emplace_back("Integrity Enhancement Facility", Variant(*ief == "Y"));
+  const std::pair<const char*, unsigned short> masks[] = {{"Numeric Functions", SQL_NUMERIC_FUNCTIONS},
+                                                          {"String Functions", SQL_STRING_FUNCTIONS},
+                                                          {"System Functions", SQL_SYSTEM_FUNCTIONS},
+                                                          {"Time/Date Functions", SQL_TIMEDATE_FUNCTIONS}};
+  for (const auto& [name, info] : masks)
+    if (auto mask = InfoMask(info)) properties.emplace_back(name, Variant(static_cast<std::int32_t>(*mask)));
+  properties_ = properties;
+  return properties;
+}
+
+}  // namespace morvane::db::odbc
