@@ -82,6 +82,7 @@ void CommandBuilder::DescribField(std::string Name, std::int32_t DataType, std::
   stored = std::move(f);
   m_Count = count;
   m_Texts.clear();
+  m_KeyListing.reset();
   if (Value) FieldsRef().SetValue(stored.Name, *Value);
 }
 
@@ -187,10 +188,10 @@ void CommandBuilder::BindValue(const FieldDesc& f, std::string name, Variant val
       db::Command::CreateParameter(std::move(name), f.BindType, db::adParamInput, f.ActualSize, std::move(value)));
 }
 
-void CommandBuilder::BindValues(const PresentFields& present) {
-  for (const PresentField& p : present) {
+void CommandBuilder::BindValues(PresentFields&& present) {
+  for (PresentField& p : present) {
     const FieldDesc& f = Description(p.index);
-    BindValue(f, f.Name, p.value);
+    BindValue(f, f.Name, std::move(p.value));
   }
 }
 

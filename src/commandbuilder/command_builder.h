@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "components/objlib/record_access.h"
@@ -149,10 +150,12 @@ class CommandBuilder {
   std::string ColumnList(const PresentFields& present) const;
   std::string PlaceholderList(const PresentFields& present) const;
   std::string AssignmentList(const PresentFields& present, std::string_view sep) const;
-  void BindValues(const PresentFields& present);
+  void BindValues(PresentFields&& present);
   void BindValue(const FieldDesc& f, std::string name, Variant value);
   std::shared_ptr<db::Recordset> RunQuery(const std::string& text);
-  std::string BuildStatement(StatementKind kind, const DispatchPtr* aFilter);
+  // The text of a statement over the listed fields (SET or VALUES, and WHERE); binds their values
+  // in marker order. The text is joined once per kind and shape and kept in m_Texts.
+  const std::string& BuildStatement(StatementKind kind, PresentFields&& fields, PresentFields&& filter);
   bool ExecStatement(StatementKind kind, DispatchPtr& aFilter);
 
   // Update path.
@@ -163,13 +166,16 @@ class CommandBuilder {
 
   // Checks.
   bool IndexValueExists(const FieldDesc& f);
-  bool RecordExists(const DispatchPtr& r);
+  // True when a row holds the values of the record's described fields (given as Present of it).
+  bool RecordExists(PresentFields&& r);
   void CheckLayout(const FieldDesc& f);
   bool MatchLayoutItem(const FieldDesc& f, std::string_view item);
   void CheckSource(const FieldDesc& f);
   [[noreturn]] void RaiseValueError(const FieldDesc& f, std::int32_t code);
+  // Which described fields the key record of CheckFields lists, and from which key field each
+  // takes its value (the last key field of that name); worked out once per description set.
+  const std::vector<std::pair<std::int32_t, std::int32_t>>& KeyListing();
 
-  // The Fields record; raises 91 when there is none.
   const objlib::RecordRef& FieldsRef() const;
   objlib::RecordRef& FieldsRef();
   db::Command& CommandRef() const;             // raises 91 before the command exists
@@ -185,6 +191,7 @@ class CommandBuilder {
   // Statement texts already joined, by statement kind and the described fields they list. The
   // descriptions and the table name are fixed while an entry is used; both clear it.
   std::unordered_map<std::string, std::string> m_Texts;
+  std::optional<std::vector<std::pair<std::int32_t, std::int32_t>>> m_KeyListing;
 };
 
 }  // namespace morvane::commandbuilder

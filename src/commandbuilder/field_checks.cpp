@@ -4,6 +4,7 @@
 #include "commandbuilder/command_builder.h"
 #include "commandbuilder/value_rules.h"
 #include "platform/automation/convert.h"
+#include "platform/automation/type_info.h"
 #include "platform/db/recordset.h"
 #include "support/err_info.h"
 #include "support/globals.h"
@@ -24,14 +25,20 @@ constexpr std::int32_t kSourceValueMissing = 10010;
 void CommandBuilder::CheckFields(bool CreateNew, bool aCheckIndex) {
   const datasource::CDataSource& ds = DataSource();
   objlib::RecordRef& fields = FieldsRef();
-  auto keyRecord = objlib::KeyedRecord::New();
+  // The key record: the values of the key fields, by description index.
+  std::vector<Variant> keyValues(static_cast<std::size_t>(m_Count) + 1);
   for (std::int32_t i = 1; i <= m_Count; ++i) {
     const FieldDesc& f = Description(i);
     Variant v;  // a key field that is absent and gets no default enters the key as Empty
     if (fields.Lookup(f.Name, &v)) {
+      const auto given = v.vt();
       support::CheckFieldValue(ds, std::to_string(f.ErrItem), v, support::GetVarType(f.DataType), f.Size, f.Required);
-      if (v.IsEmptyOrNull() && !f.Default.IsEmpty()) v = f.Default;
-      fields.SetValue(f.Name, v);
+      bool changed = v.vt() != given;  // a conversion always changes the type
+      if (v.IsEmptyOrNull() && !f.Default.IsEmpty()) {
+        v = f.Default;
+        changed = true;
+      }
+      if (changed) fields.SetValue(f.Name, v);
     } else if (CreateNew && f.Required) {
       if (f.Default.IsEmpty()) support::RaiseFieldError(ds, kRequiredValueMissing, std::to_string(f.ErrItem));
       fields.SetValue(f.Name, f.Default);
@@ -44,13 +51,33 @@ void CommandBuilder::CheckFields(bool CreateNew, bool aCheckIndex) {
       if (!f.Layout.empty()) CheckLayout(f);
       if (!f.SourceID.empty()) CheckSource(f);
     }
-    if (f.Pkey) keyRecord->SetValue(f.Name, std::move(v));
+    if (f.Pkey) keyValues[static_cast<std::size_t>(i)] = std::move(v);
   }
-  if (keyRecord->Count() > 0) {
-    const bool exists = RecordExists(keyRecord);
-    if (exists && CreateNew) support::RaiseRecordError(ds, kKeyStored);
-    if (!exists && !CreateNew) support::RaiseRecordError(ds, kKeyNotStored);
+  const auto& listing = KeyListing();
+  if (listing.empty()) return;  // a table without key fields has no existence check
+  PresentFields key;
+  key.reserve(listing.size());
+  for (const auto& [listed, source] : listing) key.push_back(PresentField{listed, keyValues[static_cast<std::size_t>(source)]});
+  const bool exists = RecordExists(std::move(key));
+  if (exists && CreateNew) support::RaiseRecordError(ds, kKeyStored);
+  if (!exists && !CreateNew) support::RaiseRecordError(ds, kKeyNotStored);
+}
+
+const std::vector<std::pair<std::int32_t, std::int32_t>>& CommandBuilder::KeyListing() {
+  if (!m_KeyListing) {
+    // A record keyed by the key fields' names lists every described field of such a name, with
+    // the value of the last key field of that name (names compare without regard to case).
+    std::vector<std::pair<std::int32_t, std::int32_t>> listing;
+    for (std::int32_t i = 1; i <= m_Count; ++i) {
+      std::int32_t source = 0;
+      for (std::int32_t j = 1; j <= m_Count; ++j) {
+        if (Description(j).Pkey && automation::EqualsIgnoreCase(Description(j).Name, Description(i).Name)) source = j;
+      }
+      if (source != 0) listing.emplace_back(i, source);
+    }
+    m_KeyListing = std::move(listing);
   }
+  return *m_KeyListing;
 }
 
 bool CommandBuilder::IndexValueExists(const FieldDesc& f) {
@@ -59,9 +86,9 @@ bool CommandBuilder::IndexValueExists(const FieldDesc& f) {
   return !RunQuery("SELECT " + f.Name + " FROM " + m_TableName + " WHERE " + f.Name + "=?")->IsEOF();
 }
 
-bool CommandBuilder::RecordExists(const DispatchPtr& r) {
+bool CommandBuilder::RecordExists(PresentFields&& r) {
   PrepareCommand();
-  const std::string text = BuildStatement(StatementKind::Exists, &r);
+  const std::string& text = BuildStatement(StatementKind::Exists, {}, std::move(r));
   return !RunQuery(text)->IsEOF();
 }
 

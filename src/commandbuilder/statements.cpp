@@ -43,7 +43,8 @@ bool CommandBuilder::ExecUpdateInsert(DispatchPtr& aFilter) {
   if (!NarrowToKey(aFilter)) {
     support::RaiseMessageError(DataSource(), kUpdateInsertKeyIncomplete, strings::kIncompleteKey);
   }
-  const StatementKind kind = RecordExists(aFilter) ? StatementKind::Update : StatementKind::Insert;
+  const StatementKind kind =
+      RecordExists(Present(objlib::RecordRef(aFilter))) ? StatementKind::Update : StatementKind::Insert;
   return ExecStatement(kind, aFilter);
 }
 
@@ -65,18 +66,17 @@ bool CommandBuilder::ExecStatement(StatementKind kind, DispatchPtr& aFilter) {
       automation::Raise(automation::errors::kInvalidProcedureCall);
   }
   PrepareCommand();
-  m_Command->CommandText = BuildStatement(kind, &aFilter);
+  PresentFields fields;
+  PresentFields filter;
+  if (kind != StatementKind::Delete) fields = Present(FieldsRef());
+  if (kind != StatementKind::Insert) filter = Present(objlib::RecordRef(aFilter));
+  m_Command->CommandText = BuildStatement(kind, std::move(fields), std::move(filter));
   std::int64_t recordsAffected = 0;  // asked for and not reported
   m_Command->Execute(&recordsAffected, db::adOptionUnspecified);
   return true;
 }
 
-std::string CommandBuilder::BuildStatement(StatementKind kind, const DispatchPtr* aFilter) {
-  PresentFields fields;
-  PresentFields filter;
-  if (kind == StatementKind::Insert || kind == StatementKind::Update) fields = Present(FieldsRef());
-  if (kind != StatementKind::Insert) filter = Present(objlib::RecordRef(*aFilter));
-
+const std::string& CommandBuilder::BuildStatement(StatementKind kind, PresentFields&& fields, PresentFields&& filter) {
   // The text depends only on the kind and on which described fields are listed, so it is joined
   // once per builder and shape; the values are bound anew every time.
   std::string key(1, static_cast<char>('0' + static_cast<int>(kind)));
@@ -101,8 +101,8 @@ std::string CommandBuilder::BuildStatement(StatementKind kind, const DispatchPtr
     }
     cached = m_Texts.emplace(std::move(key), std::move(text)).first;
   }
-  BindValues(fields);
-  BindValues(filter);
+  BindValues(std::move(fields));
+  BindValues(std::move(filter));
   return cached->second;
 }
 
@@ -124,9 +124,9 @@ bool CommandBuilder::NarrowToKey(DispatchPtr& aFilter) const {
 void CommandBuilder::PrepareUpdate(DispatchPtr& aFilter) {
   if (!NarrowToKey(aFilter)) support::RaiseMessageError(DataSource(), kUpdateKeyIncomplete, strings::kIncompleteKey);
   PrepareCommand();
-  const PresentFields filter = Present(objlib::RecordRef(aFilter));
+  PresentFields filter = Present(objlib::RecordRef(aFilter));
   const std::string text = "SELECT * FROM " + m_TableName + " WHERE " + AssignmentList(filter, "AND");
-  BindValues(filter);
+  BindValues(std::move(filter));
   auto stored = RunQuery(text);
   if (stored->IsEOF()) support::RaiseRecordError(DataSource(), kRecordNotFound);
   MergeStoredRow(*stored);

@@ -29,7 +29,7 @@ void Registry::Unregister(std::string_view progId) {
 std::optional<ClassRegistration> Registry::Find(std::string_view name) const {
   std::lock_guard lock(mutex_);
   for (const auto& r : classes_)
-    if (EqualsIgnoreCase(r.info->progId, name) || EqualsIgnoreCase(r.info->clsid, name)) return r;
+    if (!name.empty() && (EqualsIgnoreCase(r.info->progId, name) || EqualsIgnoreCase(r.info->clsid, name))) return r;
   return std::nullopt;
 }
 

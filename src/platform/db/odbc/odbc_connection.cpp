@@ -212,7 +212,9 @@ class OdbcConnection::StatementCache {
       owner_.Fail(SQL_HANDLE_DBC, owner_.dbc_, "statement: " + std::string(sql));
     StatementPtr stmt(raw);
     WideString text = ToWide(sql);
-    if (Failed(SQLPrepareW(raw, Wide(text), static_cast<SQLINTEGER>(text.size()))))
+    // Null-terminated rather than counted: the SQLite driver misreads a counted text that holds
+    // characters beyond ASCII.
+    if (Failed(SQLPrepareW(raw, Wide(text), SQL_NTS)))
       owner_.Fail(SQL_HANDLE_STMT, raw, "statement: " + std::string(sql));
     entries_.push_front(Entry{std::string(sql), std::move(stmt), ChangesRows(sql), {}});
     index_.emplace(entries_.front().sql, entries_.begin());
@@ -255,8 +257,7 @@ OdbcConnection::OdbcConnection(std::shared_ptr<OdbcEnvironment> environment, con
   dbc_ = dbc;
   cache_ = std::make_unique<StatementCache>(*this);
   WideString text = ToWide(connectText);
-  const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, Wide(text), static_cast<SQLSMALLINT>(text.size()), nullptr, 0,
-                                         nullptr, SQL_DRIVER_NOPROMPT);
+  const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, Wide(text), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (Failed(rc)) {
     std::vector<Diagnostic> diagnostics = Diagnostics(SQL_HANDLE_DBC, dbc);
     // unixODBC reports a driver it cannot load with a warning only.
