@@ -94,10 +94,11 @@ class CommandBuilder {
   // True when Fields holds at least one described field. Raises 91 when there is no Fields record.
   bool IsFieldsDirty() const;
 
-  // Checks and converts the row against the descriptions: value conversion and size (10000,
-  // 10004, 10005), defaults, Index (10006, when aCheckIndex), Layout (10009), SourceID (10010),
-  // and finally the key: 10007 when CreateNew and a row with the key exists, 10008 when not
-  // CreateNew and none exists. Values written before a failure stay in Fields.
+  // Checks and converts the row against the descriptions, field by field in description order:
+  // value conversion and size (10000, 10004, 10005), defaults, then for a field that has a value
+  // Index (10006, when aCheckIndex), Layout (10009) and SourceID (10010); finally the key: 10007
+  // when CreateNew and a row with the key exists, 10008 when not CreateNew and none exists (a
+  // table without key fields has no such check). Values written before a failure stay in Fields.
   void CheckFields(bool CreateNew = false, bool aCheckIndex = true);
 
   // Checks the row as new and inserts it. False (and nothing run) when Fields holds no described
@@ -122,8 +123,9 @@ class CommandBuilder {
 
   // Refuses a code that is in use: raises 12222 when a row of aTable (a table named
   // "CB_BmStandard" plus one character is searched in CB_BmStandard) holds aValue in aField and
-  // also satisfies sFilter (an SQL condition, joined with AND). The code is bound as a parameter.
-  // Returns False otherwise. Raises 5 for an empty aTable, before any statement runs.
+  // also satisfies sFilter (an SQL condition of the caller's, joined as " AND (" sFilter ")"). The
+  // code is bound as a parameter, so a quote in it is part of the code. Returns False otherwise.
+  // Raises 5 for an empty aTable, before any statement runs; database errors pass through.
   bool BmIDUsed(std::string aTable, std::string aField, std::string aValue, std::string sFilter = "");
 
   // The data source of InitClassDataEnv; raises 91 when there is none.

@@ -33,7 +33,9 @@ void CommandBuilder::CheckFields(bool CreateNew, bool aCheckIndex) {
     if (fields.Lookup(f.Name, &v)) {
       const auto given = v.vt();
       support::CheckFieldValue(ds, std::to_string(f.ErrItem), v, support::GetVarType(f.DataType), f.Size, f.Required);
-      bool changed = v.vt() != given;  // a conversion always changes the type
+      // The value goes back into Fields only when the check changed it (a conversion, or Empty
+      // made Null, always changes its type) or a default stands in for it.
+      bool changed = v.vt() != given;
       if (v.IsEmptyOrNull() && !f.Default.IsEmpty()) {
         v = f.Default;
         changed = true;

@@ -27,11 +27,14 @@ CallOutcome InternalError(std::string_view what) {
 // A binding failure is the caller's mistake: an unknown class or member is not found, anything
 // else (count, missing argument, type) is a bad request.
 CallOutcome UsageError(const DispatchError& e) {
+  CallOutcome out;
   switch (e.kind()) {
     case DispatchError::Kind::UnknownClass:
-    case DispatchError::Kind::UnknownMember: return Outcome(CallOutcomeKind::NotFound, e.Description());
-    default: return Outcome(CallOutcomeKind::BadRequest, e.Description());
+    case DispatchError::Kind::UnknownMember: out = Outcome(CallOutcomeKind::NotFound, e.Description()); break;
+    default: out = Outcome(CallOutcomeKind::BadRequest, e.Description()); break;
   }
+  out.number = e.Number();
+  return out;
 }
 
 CallOutcome Run(std::string_view progId, std::string_view memberName, const Json& args,

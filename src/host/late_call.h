@@ -11,6 +11,7 @@
 // failure is an outcome. Thread-safe: each call creates its own object.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
@@ -34,6 +35,9 @@ struct CallOutcome {
   CallOutcomeKind kind = CallOutcomeKind::Ok;
   Json body;            // Ok and CallError; null otherwise
   std::string message;  // BadRequest, NotFound, Refused: one line saying what is wrong
+  // BadRequest and NotFound that came from binding: the binding error's number (429, 438, 449,
+  // 450, 13); 0 otherwise (malformed JSON, a refusal).
+  std::int32_t number = 0;
 };
 
 // Looks at a call about to be made, its arguments bound and converted to their declared types;

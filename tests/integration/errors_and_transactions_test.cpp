@@ -6,6 +6,7 @@
 #include "backend_fixture.h"
 #include "commandbuilder/command_builder.h"
 #include "datasource/c_data_source.h"
+#include "platform/db/ambient_transaction.h"
 #include "platform/db/odbc/odbc_error.h"
 #include "platform/mts/shared_property.h"
 
@@ -98,9 +99,14 @@ TEST_P(ServiceTest, ProfileReadersGiveTheProductsTrueValues) {
 
   EXPECT_TRUE(ds.ProcSupported("p_CB_CopyVchTempSet"));
   EXPECT_FALSE(ds.ProcSupported("p_NoSuchProc"));
-  const auto masks = {ds.NumericFunctions(), ds.StringFunctions(), ds.SystemFunctions(), ds.DateTimeFunctions()};
-  EXPECT_TRUE(std::any_of(masks.begin(), masks.end(), [](std::int32_t m) { return m != 0; }))
-      << "the provider reports the functions it has";
+  auto mask = [&](const char* name) {
+    const db::Property* p = connection->GetProperties().Find(name);
+    return p != nullptr ? automation::ToLong(p->Value) : 0;
+  };
+  EXPECT_EQ(ds.NumericFunctions(), mask("Numeric Functions"));
+  EXPECT_EQ(ds.StringFunctions(), mask("String Functions"));
+  EXPECT_EQ(ds.SystemFunctions(), mask("System Functions"));
+  EXPECT_EQ(ds.DateTimeFunctions(), mask("Time/Date Functions"));
 }
 
 TEST_P(ServiceTest, CodeInUseCheckFindsCodesExactly) {
@@ -124,11 +130,10 @@ TEST_P(ServiceTest, SessionEndedInTheMiddleOfATransactionLeavesNothingHalfWritte
   {
     mts::TransactionScope scope;
     Append(List({Setting("V1", "301", "01", "101")}), false);
-    // The session of the transaction's connection (connections opened in it enlist).
-    auto enlisted = db::Connection::New();
-    enlisted->Open(ConnectString());
-    const Variant session = enlisted->ExecuteWith(GetParam().sessionId, {}).rows.at(0).at(0);
-    enlisted->Close();
+    // The session of the connection the transaction enlisted for the database.
+    auto* ambient = dynamic_cast<db::AmbientTransaction*>(scope.transaction().get());
+    ASSERT_NE(ambient, nullptr);
+    const Variant session = ambient->Enlist(ConnectString())->Execute(GetParam().sessionId, {}).rows.at(0).at(0);
     const std::vector<db::BoundParameter> id = {db::BoundParameter{"id", db::adBigInt, db::adParamInput, 0, session}};
     killer->Execute(GetParam().killSession, id);
 
@@ -143,7 +148,25 @@ TEST_P(ServiceTest, SessionEndedInTheMiddleOfATransactionLeavesNothingHalfWritte
   EXPECT_EQ(Settings().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ServiceTest, ::testing::ValuesIn(kBackends), BackendName);
+// The server ends the session of a connection that waits idle in the pool: the next call that
+// gets it works on a new session.
+TEST_P(ServiceTest, SessionEndedWhileIdleInThePoolIsReplaced) {
+  if (GetParam().killSession == nullptr) GTEST_SKIP() << GetParam().name << " has no server sessions to end";
+  Variant session;
+  {
+    auto pooled = db::Connection::New();
+    pooled->Open(ConnectString());
+    session = pooled->ExecuteWith(GetParam().sessionId, {}).rows.at(0).at(0);
+  }  // back to the pool, idle
+  auto killer = db::ProviderFor(ConnectString()).Connect(ConnectString());
+  killer->Execute(GetParam().killSession,
+                  std::vector<db::BoundParameter>{db::BoundParameter{"id", db::adBigInt, db::adParamInput, 0, session}});
+
+  Append(List({Setting("V1", "301", "01", "101")}));
+  EXPECT_EQ(Settings().size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Integration, ServiceTest, ::testing::ValuesIn(kBackends), BackendName);
 
 }  // namespace
 }  // namespace morvane::integration

@@ -114,7 +114,7 @@ TEST_F(FrameTest, ErrorInformationIsLocalisedAndReportsTheNumberRaised) {
     EXPECT_EQ(e.HelpFile(), caption[0] + " = '" + tooLong + "'") << language;
   }
   // A description without a LANGUAGE entry still reports the number that was raised.
-  const std::string noLanguage = "ConnectString={" + ConnectString() + "};UserID=1";
+  const std::string noLanguage = "ConnectString={" + ConnectString() + "};UserID=1;DBMS Name=SQLite;DBMS Version=test";
   EXPECT_EQ(ErrorOf([&] { automation::Call(*update_, "Append", noLanguage, List({row}), true); }).Number(), 10005);
 }
 

@@ -1,6 +1,9 @@
 // The four list queries on a small fixture database, through the runtime.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+
 #include "components/objlib/record_access.h"
 #include "service/list_queries.h"
 #include "testing/service_fixture.h"
@@ -138,6 +141,22 @@ TEST_F(ListQueriesTest, CategoryWithoutDepartmentsGivesAnEmptyList) {
   EXPECT_EQ(List("GetAssList")->UBound(), 0);
   EXPECT_EQ(List("GetALendList")->UBound(), 0);
   EXPECT_GT(List("GetBaseList")->UBound(), 0);
+}
+
+TEST_F(ListQueriesTest, TranslationsHoldingAnApostropheWork) {
+  const std::filesystem::path folder = dir_ / "resources";
+  std::filesystem::create_directories(folder / "TorCost");
+  std::ofstream(folder / "TorCost" / "en.po")
+      << "msgid \"\"\nmsgstr \"Content-Type: text/plain; charset=UTF-8\\n\"\n\n"
+      << "msgid \"制造费用\"\nmsgstr \"Maker's expense\"\n\n"
+      << "msgid \"辅助费用\"\nmsgstr \"Assistant's expense\"\n";
+  ::setenv("MORVANE_RESOURCES", folder.c_str(), 1);
+  auto blend = List("GetBLendList", "en");
+  ::unsetenv("MORVANE_RESOURCES");
+  ASSERT_EQ(blend->UBound(), 6);
+  EXPECT_EQ(Row(blend, 1)->Value("FTypeName").text(), "Maker's expense");
+  EXPECT_EQ(Row(blend, 1)->Value("FExpenseName").text(), "Assistant's expense");
+  EXPECT_EQ(Row(blend, 4)->Value("FAcctID"), Variant(std::int32_t{3002})) << "the pseudo expense still joins";
 }
 
 TEST(ListQuerySql, QuotesInLocalisedNamesAreDoubled) {

@@ -4,6 +4,7 @@
 // tables of its own, dropped first.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdlib>
 #include <future>
 #include <string>
@@ -83,7 +84,19 @@ class OdbcBackendTest : public ::testing::TestWithParam<Backend> {
   std::unique_ptr<PhysicalConnection> conn_;
 };
 
+// The program's locale is "C" unless it sets one (a driver may set it for the whole process:
+// psqlODBC does); the texts must come through whatever it is.
+class CLocale {
+ public:
+  CLocale() : previous_(std::setlocale(LC_ALL, nullptr)) { std::setlocale(LC_ALL, "C"); }
+  ~CLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
+
+ private:
+  std::string previous_;
+};
+
 TEST_P(OdbcBackendTest, ChineseTextsRoundTripThroughParametersAndLiterals) {
+  CLocale locale;
   Table("odbc_text", "id INTEGER NOT NULL PRIMARY KEY, name VARCHAR(100), wide VARCHAR(100)");
   const std::vector<std::string> texts = {"费用部门", "資料類型不正確", "辅助生产费用 + ASCII", "它's", ""};
   for (std::size_t i = 0; i < texts.size(); ++i)
@@ -256,6 +269,20 @@ TEST_P(OdbcBackendTest, SessionEndedByTheServerFailsTheNextStatementAndLeavesNot
   EXPECT_FALSE(conn_->IsUsable()) << e.Description();
   EXPECT_ANY_THROW(conn_->Commit()) << "a lost transaction is never reported as committed";
   EXPECT_EQ(automation::ToLong(killer->Execute("SELECT COUNT(*) FROM odbc_kill", {}).rows.at(0).at(0)), 0);
+}
+
+// A session ended while the connection is idle: the isolation statement, which the data source
+// sends first on every connection it opens, finds it out and opens a new session in its place.
+TEST_P(OdbcBackendTest, IdleSessionEndedByTheServerIsReplacedByTheIsolationStatement) {
+  if (GetParam().killSession == nullptr) GTEST_SKIP() << GetParam().name << " has no server sessions to end";
+  const Variant session = Run(GetParam().sessionId).rows.at(0).at(0);
+  auto killer = Connect();
+  killer->Execute(GetParam().killSession, std::vector<BoundParameter>{Param(adBigInt, session)});
+
+  EXPECT_NO_THROW(Run("SET TRANSACTION ISOLATION LEVEL READ COMMITTED"));
+  EXPECT_TRUE(conn_->IsUsable());
+  const Variant now = Run(GetParam().sessionId).rows.at(0).at(0);
+  EXPECT_NE(automation::ToText(now), automation::ToText(session)) << "a new session";
 }
 
 // A session ended while a long statement runs: the statement fails instead of hanging.

@@ -250,13 +250,17 @@ class OdbcConnection::StatementCache {
 
 OdbcConnection::OdbcConnection(std::shared_ptr<OdbcEnvironment> environment, const std::string& connectText,
                                std::string where)
-    : environment_(std::move(environment)), where_(std::move(where)) {
+    : environment_(std::move(environment)), connectText_(connectText), where_(std::move(where)) {
+  ScopedUtf8Locale utf8;
+  cache_ = std::make_unique<StatementCache>(*this);
+  Connect();
+}
+
+void OdbcConnection::Connect() {
   SQLHDBC dbc = SQL_NULL_HDBC;
   if (Failed(SQLAllocHandle(SQL_HANDLE_DBC, environment_->handle(), &dbc)))
     RaiseOdbc(Diagnostics(SQL_HANDLE_ENV, environment_->handle()), where_);
-  dbc_ = dbc;
-  cache_ = std::make_unique<StatementCache>(*this);
-  WideString text = ToWide(connectText);
+  WideString text = ToWide(connectText_);
   const SQLRETURN rc = SQLDriverConnectW(dbc, nullptr, Wide(text), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (Failed(rc)) {
     std::vector<Diagnostic> diagnostics = Diagnostics(SQL_HANDLE_DBC, dbc);
@@ -265,13 +269,13 @@ OdbcConnection::OdbcConnection(std::shared_ptr<OdbcEnvironment> environment, con
       diagnostics.push_back(Diagnostic{"IM002", 0, "the driver could not be loaded: is it installed, and registered "
                                                    "under that name (odbcinst -q -d)?"});
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-    dbc_ = nullptr;
     RaiseOdbc(diagnostics, where_);
   }
+  dbc_ = dbc;
   connected_ = true;
 }
 
-OdbcConnection::~OdbcConnection() {
+void OdbcConnection::Disconnect() noexcept {
   if (dbc_ == nullptr) return;
   cache_->Clear();  // statements end before their connection
   if (connected_) {
@@ -280,7 +284,31 @@ OdbcConnection::~OdbcConnection() {
     SQLDisconnect(dbc_);
   }
   SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  dbc_ = nullptr;
+  connected_ = false;
 }
+
+void OdbcConnection::EnsureAlive() {
+  try {
+    Execute("SELECT 1", {});
+    return;
+  } catch (const automation::Error&) {
+    if (!broken_) return;  // a product without "SELECT 1" (it needs FROM DUAL): nothing to learn
+  }
+  // The session is gone (the server restarted or ended it while the connection was idle). No
+  // transaction is open and no statement of the caller has run, so a new session replaces it.
+  Disconnect();
+  broken_ = false;
+  isolation_ = 0;
+  try {
+    Connect();
+  } catch (...) {
+    broken_ = true;
+    throw;
+  }
+}
+
+OdbcConnection::~OdbcConnection() { Disconnect(); }
 
 void OdbcConnection::Fail(short handleType, void* handle, std::string_view context) {
   std::vector<Diagnostic> diagnostics = Diagnostics(handleType, handle);
@@ -297,8 +325,12 @@ bool OdbcConnection::ConnectionDead() const {
 }
 
 ResultSet OdbcConnection::Execute(std::string_view sql, std::span<const BoundParameter> params) {
+  ScopedUtf8Locale utf8;
   if (const int level = IsolationLevel(sql); level != 0) {
-    if (!transactionBegun_) SetIsolation(level, sql);
+    if (!transactionBegun_) {
+      EnsureAlive();
+      SetIsolation(level, sql);
+    }
     return {};
   }
 
@@ -413,11 +445,14 @@ void OdbcConnection::SetIsolation(int level, std::string_view sql) {
 }
 
 void OdbcConnection::Begin() {
+  ScopedUtf8Locale utf8;
+  if (!transactionBegun_) EnsureAlive();  // nothing of the transaction has run yet
   SetAutocommit(false, "beginning a transaction");
   transactionBegun_ = true;
 }
 
 void OdbcConnection::Commit() {
+  ScopedUtf8Locale utf8;
   // Some drivers report a commit on a lost connection as done; the server rolled it back.
   if (broken_)
     RaiseOdbc({Diagnostic{"08003", 0, "the connection to the database was lost during the transaction, so the "
@@ -429,6 +464,7 @@ void OdbcConnection::Commit() {
 }
 
 void OdbcConnection::Rollback() {
+  ScopedUtf8Locale utf8;
   if (!transactionBegun_) return;
   if (broken_) {
     // The connection is lost: the server has rolled the transaction back with the session.
@@ -462,6 +498,7 @@ std::optional<std::uint32_t> OdbcConnection::InfoMask(unsigned short infoType) {
 
 std::vector<std::pair<std::string, Variant>> OdbcConnection::Properties() {
   if (properties_) return *properties_;
+  ScopedUtf8Locale utf8;
   std::vector<std::pair<std::string, Variant>> properties;
   if (auto name = InfoText(SQL_DBMS_NAME)) properties.emplace_back("DBMS Name", Variant(*name));
   if (auto version = InfoText(SQL_DBMS_VER)) properties.emplace_back("DBMS Version", Variant(*version));

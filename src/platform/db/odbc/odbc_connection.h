@@ -8,7 +8,11 @@
 // transaction begun by Begin it sets the connection's SQL_ATTR_TXN_ISOLATION, taking the next
 // stronger level the driver offers when it lacks the one asked for; inside one it has no effect
 // (PostgreSQL refuses to change the level once a transaction has run a statement, and the level
-// of a transaction is fixed when it starts on every product).
+// of a transaction is fixed when it starts on every product). Since the data source sends it
+// first on every connection it opens, it is also where a pooled connection whose session the
+// server ended while it was idle is found out: outside a transaction the statement costs one
+// round trip ("SELECT 1"), and a lost session is replaced by a new one before any statement of
+// the caller runs. Begin does the same before the transaction starts.
 //
 // Column names: a driver reports a column by the name the database gives it, and PostgreSQL
 // folds unquoted names to lower case ("FTypeID" comes back as "ftypeid"). Each result column's
@@ -86,6 +90,14 @@ class OdbcConnection final : public PhysicalConnection {
   // Raises the error of the handle's diagnostics, marking the connection unfit when they (or the
   // driver) say that it is lost.
   [[noreturn]] void Fail(short handleType, void* handle, std::string_view context);
+  // Opens the session (SQLDriverConnect on connectText_); raises the driver's error.
+  void Connect();
+  // Ends the session and frees the handle, rolling back an open transaction. Never throws.
+  void Disconnect() noexcept;
+  // Makes sure the session is alive with one round trip ("SELECT 1"), and opens a new one in its
+  // place when the server has ended it. Called outside a transaction only. Raises the error of
+  // the new connection.
+  void EnsureAlive();
   // Whether the driver knows the connection to be lost (SQL_ATTR_CONNECTION_DEAD).
   bool ConnectionDead() const;
   void SetAutocommit(bool on, std::string_view context);
@@ -94,6 +106,7 @@ class OdbcConnection final : public PhysicalConnection {
   std::optional<std::uint32_t> InfoMask(unsigned short infoType);
 
   std::shared_ptr<OdbcEnvironment> environment_;
+  std::string connectText_;
   void* dbc_ = nullptr;
   std::string where_;
   std::unique_ptr<StatementCache> cache_;

@@ -3,6 +3,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <locale.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -283,6 +285,19 @@ std::string FromWide(const char16_t* text, std::size_t length) {
     AppendUtf8(out, cp);
   }
   return out;
+}
+
+ScopedUtf8Locale::ScopedUtf8Locale() {
+  static const locale_t utf8 = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (l == static_cast<locale_t>(nullptr)) l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(nullptr));
+    return l;  // kept until the process ends
+  }();
+  if (utf8 != static_cast<locale_t>(nullptr)) previous_ = uselocale(utf8);
+}
+
+ScopedUtf8Locale::~ScopedUtf8Locale() {
+  if (previous_ != nullptr) uselocale(static_cast<locale_t>(previous_));
 }
 
 struct ParameterBinding::Buffers {

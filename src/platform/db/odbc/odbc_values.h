@@ -54,6 +54,23 @@ WideString ToWide(std::string_view utf8);
 std::string FromWide(const char16_t* text, std::size_t length);
 inline std::string FromWide(const WideString& text) { return FromWide(text.data(), text.size()); }
 
+// For its lifetime, the calling thread's character-type locale (LC_CTYPE) is UTF-8 ("C.UTF-8"),
+// then the thread's earlier locale again. Some drivers convert wide texts with the C library's
+// multibyte functions, which follow the locale: the SQLite driver turns Chinese text into garbage
+// under the "C" locale that a program has unless it calls setlocale. The switch is per thread
+// (uselocale), so the host process's own locale is never changed. No effect where the C library
+// lacks the locale.
+class ScopedUtf8Locale {
+ public:
+  ScopedUtf8Locale();
+  ~ScopedUtf8Locale();
+  ScopedUtf8Locale(const ScopedUtf8Locale&) = delete;
+  ScopedUtf8Locale& operator=(const ScopedUtf8Locale&) = delete;
+
+ private:
+  void* previous_ = nullptr;  // the thread's locale_t before, or nullptr when unchanged
+};
+
 // The parameters of one execution, bound to a statement handle. The object owns the buffers the
 // driver reads when the statement runs: keep it alive until the execution has finished.
 class ParameterBinding {

@@ -34,7 +34,10 @@ bool Switch(const std::string& text, std::string_view key) {
     if (EqualsIgnoreCase(text, yes)) return true;
   for (const char* no : {"False", "No", "Off", "0"})
     if (EqualsIgnoreCase(text, no)) return false;
-  RaiseOption("'" + std::string(key) + "' must be True or False");
+  std::string message = "'";  // built step by step: GCC 12 warns (-Wrestrict) on "'" + std::string
+  message += key;
+  message += "' must be True or False";
+  RaiseOption(message);
 }
 
 }  // namespace

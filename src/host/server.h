@@ -1,0 +1,91 @@
+// The network host: the component's calls over HTTP with JSON bodies.
+//
+//   POST /v1/{ProgID}/{Method}          body: the arguments (JSON array or object; empty: none)
+//        200 {"result": ...}             422 {"error": {...}} raised by the call
+//        400 malformed request           403 connection string not allowed
+//        404 unknown class or member, or unknown transaction named by "Transaction: ID"
+//   POST /v1/transactions               200 {"id": "..."}
+//   POST /v1/transactions/{id}/commit   200 {"id", "state": "committed"}; 409 when a vote doomed it
+//   POST /v1/transactions/{id}/abort    200 {"id", "state": "aborted"}
+//   GET  /v1/health                     200 {"status": "ok"} (never asks for the token)
+//   GET  /v1/classes                    the served classes with their members and parameters
+//
+// Every answer other than 200 is {"error": {number, hresult, source, description, helpFile}}.
+// With a token configured every request but GET /v1/health needs "Authorization: Bearer TOKEN"
+// (401). Bodies beyond maxBodyBytes answer 413; a request not sent within the request timeout is
+// cut (408). Each call runs on a worker thread of the pool with an object of its own
+// (host/late_call.h); a call that names a held transaction runs inside it, one call of a
+// transaction at a time. One access-log line per request goes to the log (server_access_log.h).
+//
+//   Server server({.config = config});
+//   int port = server.Bind();
+//   std::thread t([&] { server.Run(); });
+//   ...
+//   server.Stop();
+//   t.join();
+//
+// Thread rules: Bind and Run are called once each, in that order, by the owner; Stop may be
+// called from any thread (not from a signal handler) at any time, before Run included, and makes
+// Run return once the requests in progress have been answered. The owner joins Run's thread
+// before the Server ends.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "host/server_config.h"
+#include "platform/automation/type_info.h"
+
+namespace morvane::host {
+
+struct ServerOptions {
+  HostConfig config;
+  // Where the access log and the host's notices go, one line per call (no line end). Empty:
+  // standard error. Called from the worker threads; the server serialises the calls.
+  std::function<void(std::string_view line)> log;
+  // Which registered classes the host serves. Empty: the component's own public classes (its
+  // type library); the platform's and the suite's classes (the shared property manager, the
+  // resource loader ...) are not for network callers.
+  std::function<bool(const automation::TypeInfo&)> serves;
+};
+
+// The error numbers of answers the host makes itself (the call's own errors keep theirs).
+namespace host_errors {
+inline constexpr std::int32_t kBadRequest = 5;             // malformed request, unknown endpoint
+inline constexpr std::int32_t kPermissionDenied = 70;      // 401 token, 403 connection string
+inline constexpr std::int32_t kUnknownClass = 429;         // 404
+inline constexpr std::int32_t kNoTransaction = static_cast<std::int32_t>(0x8004D00Eu);  // 404
+}  // namespace host_errors
+
+class Server {
+ public:
+  // Raises HostConfigError when an allowed connection string cannot be used.
+  explicit Server(ServerOptions options);
+  // Stops serving and aborts the transactions still held. REQUIRES: Run has returned (or never
+  // ran).
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Binds the listening socket and returns its port (the chosen one when the configuration says
+  // port 0). Raises HostConfigError when the address cannot be bound.
+  int Bind();
+  // Serves until Stop. Returns false when the socket failed.
+  bool Run();
+  void Stop();
+
+  const HostConfig& config() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// A ready command line that calls GetBaseList of the host at `listen` with `sDsn`; with a token,
+// it sends the header with "$MORVANE_TOKEN" in place of the token itself.
+std::string CurlExample(const ListenAddress& listen, std::string_view sDsn, bool withToken);
+
+}  // namespace morvane::host

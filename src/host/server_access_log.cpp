@@ -1,0 +1,136 @@
+#include "host/server_access_log.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace morvane::host {
+
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Where a key may begin: the start of the text, or after an entry separator, a brace or a blank.
+bool AtKeyStart(std::string_view text, std::size_t i) {
+  if (i == 0) return true;
+  const char before = text[i - 1];
+  return before == ';' || before == '{' || IsBlank(before);
+}
+
+// The length of "pwd" or "password" at text[i] (letter case ignored), 0 when neither.
+std::size_t PasswordKeyAt(std::string_view text, std::size_t i) {
+  for (std::string_view key : {std::string_view("password"), std::string_view("pwd")}) {
+    if (text.size() - i < key.size()) continue;
+    bool same = true;
+    for (std::size_t k = 0; k < key.size() && same; ++k) same = Lower(text[i + k]) == key[k];
+    if (same) return key.size();
+  }
+  return 0;
+}
+
+// The end of the value that begins at text[i]: a braced value up to its "}" ("}}" stands for one),
+// a quoted one up to its closing quote (doubled quotes stand for one), a plain one up to ";" or
+// "}" (the end of an enclosing braced entry).
+std::size_t ValueEnd(std::string_view text, std::size_t i) {
+  if (i >= text.size()) return i;
+  const char open = text[i];
+  if (open == '{' || open == '"' || open == '\'') {
+    const char close = open == '{' ? '}' : open;
+    std::size_t j = i + 1;
+    while (j < text.size()) {
+      if (text[j] == close) {
+        if (j + 1 < text.size() && text[j + 1] == close) {
+          j += 2;
+          continue;
+        }
+        return j + 1;
+      }
+      ++j;
+    }
+    return j;
+  }
+  std::size_t j = i;
+  while (j < text.size() && text[j] != ';' && text[j] != '}') ++j;
+  // Blanks before the separator are not part of the value.
+  while (j > i && IsBlank(text[j - 1])) --j;
+  return j;
+}
+
+}  // namespace
+
+std::string MaskPasswords(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (AtKeyStart(text, i)) {
+      if (const std::size_t keyLength = PasswordKeyAt(text, i)) {
+        std::size_t j = i + keyLength;
+        while (j < text.size() && IsBlank(text[j])) ++j;
+        if (j < text.size() && text[j] == '=') {
+          ++j;
+          while (j < text.size() && IsBlank(text[j])) ++j;
+          out.append(text.substr(i, j - i));
+          out += "***";
+          i = ValueEnd(text, j);
+          continue;
+        }
+      }
+    }
+    out += text[i++];
+  }
+  return out;
+}
+
+std::string LogSafe(std::string_view text, std::size_t max) {
+  const std::string masked = MaskPasswords(text);
+  std::string out;
+  for (unsigned char c : masked) {
+    if (out.size() >= max) {
+      out += "...";
+      break;
+    }
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    }
+  }
+  return out;
+}
+
+std::string IsoTime(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
+  return text;
+}
+
+std::string FormatAccessLogLine(const AccessLogEntry& entry) {
+  char duration[32];
+  std::snprintf(duration, sizeof duration, "%.1fms", entry.durationMs);
+  std::string line = IsoTime(entry.time);
+  line += ' ';
+  line += entry.remote.empty() ? "-" : entry.remote;
+  line += ' ';
+  line += entry.method.empty() ? "-" : entry.method;
+  line += ' ';
+  line += entry.target.empty() ? "-" : entry.target;
+  line += ' ';
+  line += std::to_string(entry.status);
+  line += ' ';
+  line += duration;
+  if (entry.errorNumber != 0) line += " error=" + std::to_string(entry.errorNumber);
+  if (!entry.transaction.empty()) line += " tx=" + entry.transaction;
+  return line;
+}
+
+}  // namespace morvane::host

@@ -1,0 +1,187 @@
+#include "host/server_transactions.h"
+
+#include <sys/random.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <random>
+#include <vector>
+
+#include "platform/automation/error.h"
+
+namespace morvane::host {
+
+struct HeldTransactions::Held {
+  std::string id;
+  std::shared_ptr<mts::Transaction> transaction;
+  std::mutex callMutex;
+  bool ended = false;          // guarded by callMutex
+  int users = 0;               // leases and callers waiting for one; guarded by the table's mutex_
+  Clock::time_point lastUsed;  // guarded by the table's mutex_
+};
+
+namespace {
+
+// 128 bits from the kernel's random source, in hexadecimal.
+std::string NewId() {
+  unsigned char bytes[16];
+  std::size_t filled = 0;
+  while (filled < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + filled, sizeof bytes - filled, 0);
+    if (n <= 0) break;
+    filled += static_cast<std::size_t>(n);
+  }
+  if (filled < sizeof bytes) {
+    std::random_device device;
+    for (; filled < sizeof bytes; ++filled) bytes[filled] = static_cast<unsigned char>(device());
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string id;
+  for (unsigned char b : bytes) {
+    id += kHex[b >> 4];
+    id += kHex[b & 15];
+  }
+  return id;
+}
+
+}  // namespace
+
+HeldTransactions::HeldTransactions(Clock::duration idleTimeout, Log log)
+    : idleTimeout_(idleTimeout), log_(std::move(log)) {
+  reaper_ = std::thread([this] { Reap(); });
+}
+
+HeldTransactions::~HeldTransactions() {
+  std::map<std::string, std::shared_ptr<Held>, std::less<>> left;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+    left.swap(table_);
+  }
+  wake_.notify_all();
+  if (reaper_.joinable()) reaper_.join();
+  for (auto& [id, held] : left) {
+    std::lock_guard<std::mutex> call(held->callMutex);
+    held->ended = true;
+    try {
+      held->transaction->Abort();
+    } catch (...) {
+      // Rolled back as far as it could be; nothing more to do while stopping.
+    }
+    if (log_) log_("transaction " + ShortId(id) + " aborted: the host is stopping");
+  }
+}
+
+std::string HeldTransactions::Begin() {
+  auto held = std::make_shared<Held>();
+  held->transaction = mts::Transaction::Begin();
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string id;
+  do {
+    id = NewId();
+  } while (table_.contains(id));
+  held->id = id;
+  held->lastUsed = Clock::now();
+  table_.emplace(id, std::move(held));
+  return id;
+}
+
+HeldTransactions::Lease::Lease(HeldTransactions& owner, std::shared_ptr<Held> held)
+    : owner_(owner), held_(std::move(held)), lock_(held_->callMutex) {}
+
+HeldTransactions::Lease::~Lease() { owner_.Released(*held_); }
+
+const std::shared_ptr<mts::Transaction>& HeldTransactions::Lease::transaction() const { return held_->transaction; }
+
+std::unique_ptr<HeldTransactions::Lease> HeldTransactions::Acquire(std::string_view id) {
+  std::shared_ptr<Held> held;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = table_.find(id);
+    if (it == table_.end()) return nullptr;
+    held = it->second;
+    ++held->users;
+  }
+  std::unique_ptr<Lease> lease(new Lease(*this, held));
+  if (held->ended) return nullptr;  // committed or aborted while this call waited; ~Lease releases
+  return lease;
+}
+
+void HeldTransactions::Released(Held& held) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  --held.users;
+  held.lastUsed = Clock::now();
+}
+
+std::optional<HeldTransactions::Taken> HeldTransactions::Take(std::string_view id) {
+  std::shared_ptr<Held> held;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = table_.find(id);
+    if (it == table_.end()) return std::nullopt;
+    held = it->second;
+    table_.erase(it);
+  }
+  std::unique_lock<std::mutex> call(held->callMutex);
+  held->ended = true;
+  return Taken{std::move(held), std::move(call)};
+}
+
+HeldTransactions::EndResult HeldTransactions::Commit(std::string_view id) {
+  auto taken = Take(id);
+  if (!taken) return EndResult::NotFound;
+  taken->held->transaction->Commit();
+  return EndResult::Ended;
+}
+
+HeldTransactions::EndResult HeldTransactions::Abort(std::string_view id) {
+  auto taken = Take(id);
+  if (!taken) return EndResult::NotFound;
+  taken->held->transaction->Abort();
+  return EndResult::Ended;
+}
+
+std::size_t HeldTransactions::size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return table_.size();
+}
+
+std::string HeldTransactions::ShortId(std::string_view id) { return std::string(id.substr(0, 8)); }
+
+void HeldTransactions::Reap() {
+  const Clock::duration period =
+      std::clamp<Clock::duration>(idleTimeout_ / 4, std::chrono::milliseconds(10), std::chrono::seconds(1));
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stopping_) {
+    wake_.wait_for(lock, period, [this] { return stopping_; });
+    if (stopping_) break;
+    // Only transactions that no call uses or waits for: no lease can find them once erased.
+    std::vector<std::shared_ptr<Held>> idle;
+    const auto now = Clock::now();
+    for (auto it = table_.begin(); it != table_.end();) {
+      if (it->second->users == 0 && now - it->second->lastUsed >= idleTimeout_) {
+        idle.push_back(std::move(it->second));
+        it = table_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (idle.empty()) continue;
+    lock.unlock();
+    for (auto& held : idle) {
+      std::lock_guard<std::mutex> call(held->callMutex);
+      held->ended = true;
+      std::string outcome = "aborted after being idle";
+      try {
+        held->transaction->Abort();
+      } catch (...) {
+        outcome = "aborted after being idle; the rollback reported an error";
+      }
+      if (log_) log_("transaction " + ShortId(held->id) + " " + outcome);
+    }
+    lock.lock();
+  }
+}
+
+}  // namespace morvane::host

@@ -1,0 +1,151 @@
+// `morvane serve` as the built executable: what it says on start, that its curl example works
+// against the demonstration database, and that SIGTERM and SIGINT stop it cleanly.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "host/database_init.h"
+#include "host/server_fixture.h"
+#include "testing/temp_folder.h"
+
+namespace morvane::testing {
+namespace {
+
+const std::string kExecutable = MORVANE_BUILD_DIR "/morvane";
+
+// The executable running in `folder`, its standard error read line by line.
+class ServeProcess {
+ public:
+  ServeProcess(const std::filesystem::path& folder, const std::vector<std::string>& args) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(pipeFds[1], STDERR_FILENO);
+      ::close(pipeFds[0]);
+      ::close(pipeFds[1]);
+      if (::chdir(folder.c_str()) != 0) ::_exit(127);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(kExecutable.c_str()));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(kExecutable.c_str(), argv.data());
+      ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    err_ = ::fdopen(pipeFds[0], "r");
+  }
+  ~ServeProcess() {
+    if (pid_ > 0 && !exited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (err_) ::fclose(err_);
+  }
+
+  // The next line of standard error, or nullopt at its end.
+  std::optional<std::string> Line() {
+    char buffer[8192];
+    if (!err_ || !::fgets(buffer, sizeof buffer, err_)) return std::nullopt;
+    std::string line(buffer);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    all_ += line + "\n";
+    return line;
+  }
+  // Reads lines until one matches; returns its match, or an empty match at the end.
+  std::smatch WaitFor(const std::regex& pattern) {
+    while (auto line = Line()) {
+      lines_.push_back(*line);
+      std::smatch m;
+      if (std::regex_search(lines_.back(), m, pattern)) return m;
+    }
+    return {};
+  }
+  // Sends the signal and returns the exit status (or -1 when it did not exit normally).
+  int Stop(int signal) {
+    ::kill(pid_, signal);
+    while (Line()) {
+    }
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    exited_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& output() const { return all_; }
+
+ private:
+  pid_t pid_ = -1;
+  FILE* err_ = nullptr;
+  bool exited_ = false;
+  std::vector<std::string> lines_;
+  std::string all_;
+};
+
+class ServeExecutableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(kExecutable)) GTEST_SKIP() << kExecutable << " is not built";
+  }
+};
+
+TEST_F(ServeExecutableTest, ServesTheDemoDatabaseAndItsCurlExampleWorks) {
+  TempFolder folder;
+  host::InitDatabase({.path = folder / "morvane.db", .demo = true});
+  ServeProcess serve(folder.path(), {"serve", "--listen", "127.0.0.1:0"});
+  const std::smatch listening = serve.WaitFor(std::regex(R"(listening on http://127\.0\.0\.1:(\d+))"));
+  ASSERT_FALSE(listening.empty()) << serve.output();
+  const int port = std::stoi(listening[1]);
+  const std::smatch example = serve.WaitFor(std::regex(R"(try: (curl -s -X POST http://\S+ -d '(.*)')$)"));
+  ASSERT_FALSE(example.empty()) << serve.output();
+  EXPECT_NE(example[1].str().find("http://127.0.0.1:" + std::to_string(port) + "/v1/Morvane.VchTempSetInfo/GetBaseList"),
+            std::string::npos);
+
+  // The example's body, sent as curl would send it.
+  HostClient client(port);
+  const Reply reply = client.Post("/v1/Morvane.VchTempSetInfo/GetBaseList", example[2].str());
+  ASSERT_EQ(reply.status, 200) << reply;
+  EXPECT_FALSE(reply.body["result"].empty()) << "the demonstration database has settings of category 301";
+
+  EXPECT_EQ(serve.Stop(SIGTERM), 0) << serve.output();
+  EXPECT_NE(serve.output().find("GetBaseList 200"), std::string::npos) << "the access log:\n" << serve.output();
+}
+
+TEST_F(ServeExecutableTest, SaysSoWhenTheDemoDatabaseIsMissingAndStillServes) {
+  TempFolder folder;
+  ServeProcess serve(folder.path(), {"serve", "--listen", "127.0.0.1:0"});
+  const std::smatch listening = serve.WaitFor(std::regex(R"(listening on http://127\.0\.0\.1:(\d+))"));
+  ASSERT_FALSE(listening.empty()) << serve.output();
+  EXPECT_NE(serve.output().find("no database " + (folder / "morvane.db").string() + " exists"), std::string::npos)
+      << serve.output();
+  EXPECT_EQ(HostClient(std::stoi(listening[1])).Get("/v1/health").status, 200);
+  EXPECT_EQ(serve.Stop(SIGINT), 0) << serve.output();
+}
+
+TEST_F(ServeExecutableTest, ConfigurationErrorsAreUsageErrors) {
+  TempFolder folder;
+  const auto config = folder.Write("host.json", R"({"workers": 0})");
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"a configuration value out of range", {"serve", "--config", config.string()}},
+      {"a missing configuration file", {"serve", "--config", (folder / "none.json").string()}},
+      {"a listen address without port", {"serve", "--listen", "127.0.0.1"}},
+      {"an allowed string that names a key twice", {"serve", "--allow", "DSN=a;dsn=b", "--listen", "127.0.0.1:0"}},
+  };
+  for (const auto& c : cases) {
+    ServeProcess serve(folder.path(), c.args);
+    while (serve.Line()) {
+    }
+    EXPECT_EQ(serve.Stop(SIGTERM), 2) << c.what << ": " << serve.output();
+    EXPECT_NE(serve.output().find("morvane serve: "), std::string::npos) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace morvane::testing
