@@ -23,9 +23,19 @@ void AddSqliteChildren(std::map<std::string, ChildMain>& children);
 void AddHttpChildren(std::map<std::string, ChildMain>& children);
 void AddOdbcChildren(std::map<std::string, ChildMain>& children);
 
-// Seconds elapsed since `start` on the steady clock.
-inline double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
+// Times one section of a child: Stop reports "seconds" (elapsed, steady clock) and
+// "cpu_seconds" (the process's CPU time, every thread), the second being less disturbed by other
+// work on a shared machine.
+class SectionTimer {
+ public:
+  SectionTimer() : wall_(std::chrono::steady_clock::now()), cpu_(ProcessCpuSeconds()) {}
+  void Stop() const;
+
+  static double ProcessCpuSeconds();
+
+ private:
+  std::chrono::steady_clock::time_point wall_;
+  double cpu_;
+};
 
 }  // namespace morvane::bench

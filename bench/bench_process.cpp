@@ -1,5 +1,7 @@
 #include "bench_process.h"
 
+#include <time.h>
+
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +14,8 @@
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
+
+#include "bench_children.h"
 
 namespace morvane::bench {
 
@@ -134,6 +138,18 @@ void Report(const std::string& key, double value) {
   char text[64];
   std::snprintf(text, sizeof text, "%.9g", value);
   Report(key, std::string(text));
+}
+
+double SectionTimer::ProcessCpuSeconds() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void SectionTimer::Stop() const {
+  const double cpu = ProcessCpuSeconds() - cpu_;
+  Report("seconds", std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count());
+  Report("cpu_seconds", cpu);
 }
 
 }  // namespace morvane::bench

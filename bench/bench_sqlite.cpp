@@ -29,7 +29,6 @@ namespace {
 
 using automation::DispatchPtr;
 using automation::Variant;
-using Clock = std::chrono::steady_clock;
 
 constexpr int kWarmUpRows = 10;
 
@@ -119,9 +118,9 @@ void AppendSystem(const ChildArgs& a) {
   automation::Call(*update, "Append", dsn, DispatchPtr(ToRecordList(MakeSettingRows("W", kWarmUpRows))), true);
   const DispatchPtr list = ToRecordList(MakeSettingRows("B", count));
 
-  const auto start = Clock::now();
+  const SectionTimer timer;
   automation::Call(*update, "Append", dsn, list, true);
-  Report("seconds", SecondsSince(start));
+  timer.Stop();
   ReportStoredRows(work);
 }
 
@@ -134,9 +133,9 @@ void AppendBaseline(const ChildArgs& a) {
   BaselineAppend(db.get(), MakeSettingRows("W", kWarmUpRows));
   const std::vector<SettingRow> rows = MakeSettingRows("B", count);
 
-  const auto start = Clock::now();
+  const SectionTimer timer;
   BaselineAppend(db.get(), rows);
-  Report("seconds", SecondsSince(start));
+  timer.Stop();
   db.reset();
   ReportStoredRows(work);
 }
@@ -186,9 +185,9 @@ void AssListSystem(const ChildArgs& a) {
   DispatchPtr info = mts::CreateObject("Morvane.VchTempSetInfo");
   automation::Call(*info, "GetBaseList", dsn);  // warm-up: registration, catalogue, connection
 
-  const auto start = Clock::now();
+  const SectionTimer timer;
   const Variant list = automation::Call(*info, "GetAssList", dsn);
-  Report("seconds", SecondsSince(start));
+  timer.Stop();
   Report("rows", objlib::ListRef::From(list).UBound());
 }
 
@@ -197,9 +196,9 @@ void AssListBaseline(const ChildArgs& a) {
   BaselineQuery(db.get(), service::BaseListSql(TypeName(strings::kCostItem)));  // the same warm-up
   const std::string sql = service::AssListSql(TypeName(strings::kAuxiliaryProductionExpense));
 
-  const auto start = Clock::now();
+  const SectionTimer timer;
   const Rows rows = BaselineQuery(db.get(), sql);
-  Report("seconds", SecondsSince(start));
+  timer.Stop();
   Report("rows", static_cast<double>(rows.size()));
 }
 
@@ -214,11 +213,11 @@ void ConnectionsSystem(const ChildArgs& a) {
   ds.Connection();  // warm-up: the first physical connection
   const std::size_t opened = db::ConnectionPool::Instance().PhysicalConnectionsOpened();
 
-  const auto start = Clock::now();
+  const SectionTimer timer;
   for (int i = 0; i < count; ++i) {
     std::shared_ptr<db::Connection> connection = ds.Connection();
   }
-  Report("seconds", SecondsSince(start));
+  timer.Stop();
   Report("physical", static_cast<double>(db::ConnectionPool::Instance().PhysicalConnectionsOpened() - opened));
 }
 
@@ -236,9 +235,9 @@ void ConnectionsBaseline(const ChildArgs& a) {
   };
   openClose();  // warm-up
 
-  const auto start = Clock::now();
+  const SectionTimer timer;
   for (int i = 0; i < count; ++i) openClose();
-  Report("seconds", SecondsSince(start));
+  timer.Stop();
 }
 
 // Setup for profiling a measurement by hand: a database of the schema at PATH with N + N
@@ -281,8 +280,10 @@ std::vector<FigureRow> SqliteFigures(const Context& ctx) {
         if (r.Number("stored") != appendRows + kWarmUpRows)
           throw std::runtime_error("Append stored " + r.values.at("stored") + " rows, expected " +
                                    std::to_string(appendRows + kWarmUpRows));
-    rows.push_back(Compare(ctx, "`Append` of " + FormatNumber(appendRows, 0) + " rows in one transaction, SQLite file",
-                           Median(s.system, "seconds"), Median(s.baseline, "seconds"), "s", 2.0, true));
+    FigureRow row = Compare(ctx, "`Append` of " + FormatNumber(appendRows, 0) + " rows in one transaction, SQLite file",
+                            Median(s.system, "seconds"), Median(s.baseline, "seconds"), "s", 2.0, true);
+    row.note = CpuNote("`Append`", s);
+    rows.push_back(row);
   }
 
   {
@@ -298,8 +299,10 @@ std::vector<FigureRow> SqliteFigures(const Context& ctx) {
                                    FormatNumber(expected, 0));
     const std::string what = "`GetAssList` over " + std::to_string(departments) + " + " + std::to_string(departments) +
                              " departments (" + FormatNumber(expected, 0) + " rows)";
-    rows.push_back(Compare(ctx, what + ": time", Median(s.system, "seconds"), Median(s.baseline, "seconds"), "s", 1.5,
-                           true));
+    FigureRow time = Compare(ctx, what + ": time", Median(s.system, "seconds"), Median(s.baseline, "seconds"), "s",
+                             1.5, true);
+    time.note = CpuNote("`GetAssList`", s);
+    rows.push_back(time);
     FigureRow memory =
         Compare(ctx, what + ": peak resident size", MedianRss(s.system), MedianRss(s.baseline), "KiB", 2.0, true);
     rows.push_back(memory);
@@ -312,7 +315,7 @@ std::vector<FigureRow> SqliteFigures(const Context& ctx) {
                                  {"connections-baseline", db, std::to_string(connections)});
     FigureRow row = Compare(ctx, FormatNumber(connections, 0) + " connections on one connection string",
                             Median(s.system, "seconds"), Median(s.baseline, "seconds"), "s", 0.2, true);
-    row.note = "`CDataSource.Connection` opened " + FormatNumber(Median(s.system, "physical"), 0) +
+    row.note = CpuNote("Connections", s) + "; `CDataSource.Connection` opened " + FormatNumber(Median(s.system, "physical"), 0) +
                " physical connection(s) for " + FormatNumber(connections, 0) + " calls (the pool).";
     rows.push_back(row);
   }

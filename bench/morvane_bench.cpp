@@ -115,6 +115,13 @@ FigureRow Compare(const Context& ctx, std::string what, double system, double ba
   return row;
 }
 
+std::string CpuNote(const std::string& what, const Sides& sides) {
+  const double system = Median(sides.system, "cpu_seconds");
+  const double baseline = Median(sides.baseline, "cpu_seconds");
+  return what + ": CPU time " + FormatSeconds(system) + " vs " + FormatSeconds(baseline) + " (" +
+         FormatNumber(system / baseline, 2) + "×)";
+}
+
 namespace {
 
 struct Options {

@@ -9,7 +9,7 @@
 # under /tmp; kept when a fuzzer fails, removed otherwise unless FUZZ_KEEP=1), FUZZ_MAX_LEN
 # (longest input, default 4096).
 #
-# Exits 1 when a fuzzer crashes, leaks or times out, after printing the path of the input that
+# Exits 1 when a fuzzer does not build, or crashes, leaks or times out, after printing the path of the input that
 # did it; the input is replayed with: build-fuzz/fuzz/fuzz_NAME PATH
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,10 +39,19 @@ echo "== configure $build" >&2
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g" \
   -DMORVANE_BUILD_FUZZ=ON -DMORVANE_BUILD_TESTS=OFF -DMORVANE_BUILD_BENCH=OFF >/dev/null
-targets=()
-for name in "${names[@]}"; do targets+=("fuzz_$name"); done
-echo "== build ${targets[*]}" >&2
-cmake --build "$build" -j"${FUZZ_BUILD_JOBS:-2}" --target "${targets[@]}"
+# Each fuzzer is built on its own, so that one that does not build stops only itself.
+failed=()
+summary=()
+built=()
+for name in "${names[@]}"; do
+  echo "== build fuzz_$name" >&2
+  if cmake --build "$build" -j"${FUZZ_BUILD_JOBS:-2}" --target "fuzz_$name"; then
+    built+=("$name")
+  else
+    failed+=("$name")
+    summary+=("fuzz_$name: DID NOT BUILD")
+  fi
+done
 
 work=${FUZZ_WORK:-$(mktemp -d /tmp/morvane-fuzz.XXXXXX)}
 mkdir -p "$work"
@@ -52,9 +61,7 @@ echo "== scratch folder $work; $seconds s for each fuzzer" >&2
 export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:abort_on_error=1:print_stacktrace=1}
 
-failed=()
-summary=()
-for name in "${names[@]}"; do
+for name in "${built[@]}"; do
   seeds=$root/fuzz/corpus/$name
   corpus=$work/corpus/$name
   artifacts=$work/artifacts/$name/

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Runs the test suite under the sanitizers:
-#   build-asan  AddressSanitizer + UndefinedBehaviorSanitizer, the whole ctest suite;
-#   build-tsan  ThreadSanitizer, every test program whose sources start threads (std::thread,
-#               std::jthread, std::async), found by looking at tests/.
+#   build-asan  AddressSanitizer + UndefinedBehaviorSanitizer, every test program;
+#   build-tsan  ThreadSanitizer, every test program with a source that starts threads
+#               (std::thread, std::jthread, std::async), found by looking at tests/.
+# Each program is built on its own: one that does not build fails the run, but the others are
+# still tested.
 # Sanitizer reports go to files (SANITIZE_WORK, default a new folder under /tmp), so that a report
 # from a child process (the command line run by its tests) counts too. Exits 1 when a test fails
 # or any report was written, after printing the reports.
 #
 # Usage: scripts/sanitize.sh [asan|tsan ...]   (both by default)
 # Environment: SANITIZE_JOBS (build and test jobs, default 2), CC/CXX (compiler, default the
-# system's), TSAN_LABELS (a ctest label regex that replaces the test programs found).
+# system's), TSAN_PROGRAMS (test programs to run under ThreadSanitizer, instead of those found).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -20,25 +22,44 @@ jobs=${SANITIZE_JOBS:-2}
 work=${SANITIZE_WORK:-$(mktemp -d /tmp/morvane-sanitize.XXXXXX)}
 mkdir -p "$work"
 
-# The test programs (ctest labels) whose sources start threads: tests/<folder> is test_<folder>,
-# tests/platform/<folder> is test_<folder>.
-thread_programs() {
-  grep -rlE 'std::(thread|jthread|async)\b' "$root/tests" --include='*.cpp' |
-    sed -E "s#^$root/tests/(platform/)?([^/]+)/.*#test_\2#" | sort -u
+# Test program (and ctest label) of each folder of tests/: tests/<folder> is test_<folder>,
+# tests/platform/<folder> is test_<folder> (as tests/CMakeLists.txt names them). With a pattern,
+# only the programs with a source that matches it.
+test_programs() {  # [GREP-PATTERN]
+  local files
+  if (($#)); then
+    files=$(grep -rlE "$1" "$root/tests" --include='*.cpp' || true)
+  else
+    files=$(find "$root/tests" -name '*.cpp')
+  fi
+  [[ -n $files ]] || return 0
+  sed -E "s#^$root/tests/(platform/)?([^/]+)/.*#test_\2#" <<<"$files" | sort -u
 }
 
-configure_and_build() {  # DIR OPTION [TARGET...]
-  local dir=$1 option=$2
+# Configures DIR with OPTION on, then builds each program on its own, so that the programs that
+# build are tested even while another does not; fills `built` and adds the others to `broken`.
+configure_and_build() {  # DIR OPTION PROGRAM...
+  local dir=$1 option=$2 program
   shift 2
   # Optimised a little for speed, with the assertions kept (no NDEBUG).
   cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O1 -g" \
     -D"$option"=ON -DMORVANE_BUILD_TESTS=ON -DMORVANE_BUILD_BENCH=OFF >/dev/null
-  if (($#)); then
-    cmake --build "$dir" -j"$jobs" --target "$@"
-  else
-    cmake --build "$dir" -j"$jobs"
-  fi
+  built=()
+  for program in "$@"; do
+    if cmake --build "$dir" -j"$jobs" --target "$program"; then
+      built+=("$program")
+    else
+      broken+=("$program ($(basename "$dir"))")
+      echo "sanitize: $program DID NOT BUILD in $dir" >&2
+    fi
+  done
+}
+
+# Runs ctest in DIR on the programs in `built`; returns ctest's status.
+run_built() {  # DIR
+  ((${#built[@]})) || return 0
+  ctest --test-dir "$1" --output-on-failure -j"$jobs" -L "^($(IFS='|'; echo "${built[*]}"))\$"
 }
 
 # Prints the reports written under PREFIX.*; succeeds when there is none.
@@ -54,30 +75,30 @@ no_reports() {
 }
 
 failed=()
+broken=()
 for kind in "${kinds[@]}"; do
+  status=0
   case $kind in
     asan)
-      echo "== build-asan: the whole suite" >&2
-      configure_and_build "$root/build-asan" MORVANE_SANITIZE
+      mapfile -t programs < <(test_programs)
+      echo "== build-asan: ${programs[*]}" >&2
+      configure_and_build "$root/build-asan" MORVANE_SANITIZE "${programs[@]}"
       log=$work/asan
-      status=0
       ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:log_path=$log" \
       UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$log" \
-        ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs" || status=$?
+        run_built "$root/build-asan" || status=$?
       ;;
     tsan)
-      labels=${TSAN_LABELS:-}
-      targets=()
-      if [[ -z $labels ]]; then
-        mapfile -t targets < <(thread_programs)
-        labels="^($(IFS='|'; echo "${targets[*]}"))\$"
+      if [[ -n ${TSAN_PROGRAMS:-} ]]; then
+        read -ra programs <<<"$TSAN_PROGRAMS"
+      else
+        mapfile -t programs < <(test_programs 'std::(thread|jthread|async)\b')
       fi
-      echo "== build-tsan: $labels" >&2
-      configure_and_build "$root/build-tsan" MORVANE_TSAN "${targets[@]}"
+      echo "== build-tsan: ${programs[*]}" >&2
+      configure_and_build "$root/build-tsan" MORVANE_TSAN "${programs[@]}"
       log=$work/tsan
-      status=0
       TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$log" \
-        ctest --test-dir "$root/build-tsan" --output-on-failure -j"$jobs" -L "$labels" || status=$?
+        run_built "$root/build-tsan" || status=$?
       ;;
     *)
       echo "sanitize: unknown kind '$kind' (asan or tsan)" >&2
@@ -91,6 +112,10 @@ for kind in "${kinds[@]}"; do
   ((status == 0)) || failed+=("$kind")
 done
 
+if ((${#broken[@]})); then
+  echo "sanitize: did not build: ${broken[*]}" >&2
+  failed+=(build)
+fi
 if ((${#failed[@]})); then
   echo "sanitize: failed: ${failed[*]} (reports in $work)" >&2
   exit 1

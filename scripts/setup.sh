@@ -11,6 +11,7 @@ packages=(
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev libgettextpo-dev
+  clang libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--servers" ]]; then
   packages+=(odbc-postgresql odbc-mariadb libsqliteodbc postgresql mariadb-server mariadb-client)

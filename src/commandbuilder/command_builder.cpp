@@ -83,6 +83,7 @@ void CommandBuilder::DescribField(std::string Name, std::int32_t DataType, std::
   m_Count = count;
   m_Texts.clear();
   m_KeyListing.reset();
+  m_RepeatedNames.reset();
   if (Value) FieldsRef().SetValue(stored.Name, *Value);
 }
 
@@ -147,6 +148,7 @@ void CommandBuilder::ClearParameters() {
 
 CommandBuilder::PresentFields CommandBuilder::Present(const objlib::RecordRef& r) const {
   PresentFields present;
+  present.reserve(static_cast<std::size_t>(m_Count));
   for (std::int32_t i = 1; i <= m_Count; ++i) {
     Variant value;
     if (r.Lookup(Description(i).Name, &value)) present.push_back(PresentField{i, std::move(value)});

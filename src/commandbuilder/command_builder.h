@@ -166,7 +166,14 @@ class CommandBuilder {
   void MergeStoredRow(db::Recordset& row);
   bool KeyUnchanged(const DispatchPtr& aFilter) const;
 
-  // Checks.
+  // Checks. CheckRow is CheckFields that, when `present` is given, also lists the described
+  // fields the checked row holds with their final values, as Present(Fields) would list them;
+  // it leaves `present` empty when it cannot know that list without reading Fields again (a
+  // record not of our own, or a name described twice).
+  void CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* present);
+  // True when two descriptions name the same field (letter case ignored); worked out once per
+  // description set.
+  bool HasRepeatedNames();
   bool IndexValueExists(const FieldDesc& f);
   // True when a row holds the values of the record's described fields (given as Present of it).
   bool RecordExists(PresentFields&& r);
@@ -194,6 +201,7 @@ class CommandBuilder {
   // descriptions and the table name are fixed while an entry is used; both clear it.
   std::unordered_map<std::string, std::string> m_Texts;
   std::optional<std::vector<std::pair<std::int32_t, std::int32_t>>> m_KeyListing;
+  std::optional<bool> m_RepeatedNames;
 };
 
 }  // namespace morvane::commandbuilder

@@ -22,9 +22,18 @@ constexpr std::int32_t kSourceValueMissing = 10010;
 
 }  // namespace
 
-void CommandBuilder::CheckFields(bool CreateNew, bool aCheckIndex) {
+void CommandBuilder::CheckFields(bool CreateNew, bool aCheckIndex) { CheckRow(CreateNew, aCheckIndex, nullptr); }
+
+void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* present) {
   const datasource::CDataSource& ds = DataSource();
   objlib::RecordRef& fields = FieldsRef();
+  // Our own record stores exactly what is written, and with every name described once the value
+  // a field ends with below is the value the record holds for it afterwards.
+  if (present != nullptr) {
+    present->clear();
+    if (fields.native() == nullptr || HasRepeatedNames()) present = nullptr;
+  }
+  if (present != nullptr) present->reserve(static_cast<std::size_t>(m_Count));
   // The key record: the values of the key fields, by description index.
   std::vector<Variant> keyValues(static_cast<std::size_t>(m_Count) + 1);
   for (std::int32_t i = 1; i <= m_Count; ++i) {
@@ -41,10 +50,12 @@ void CommandBuilder::CheckFields(bool CreateNew, bool aCheckIndex) {
         changed = true;
       }
       if (changed) fields.SetValue(f.Name, v);
+      if (present != nullptr) present->push_back(PresentField{i, v});
     } else if (CreateNew && f.Required) {
       if (f.Default.IsEmpty()) support::RaiseFieldError(ds, kRequiredValueMissing, std::to_string(f.ErrItem));
       fields.SetValue(f.Name, f.Default);
       v = f.Default;
+      if (present != nullptr) present->push_back(PresentField{i, v});
     }
     // A field without a value (absent, or empty and not required) has nothing to compare with
     // other rows, an allowed-value list or a referenced column.
@@ -63,6 +74,17 @@ void CommandBuilder::CheckFields(bool CreateNew, bool aCheckIndex) {
   const bool exists = RecordExists(std::move(key));
   if (exists && CreateNew) support::RaiseRecordError(ds, kKeyStored);
   if (!exists && !CreateNew) support::RaiseRecordError(ds, kKeyNotStored);
+}
+
+bool CommandBuilder::HasRepeatedNames() {
+  if (!m_RepeatedNames) {
+    bool repeated = false;
+    for (std::int32_t i = 1; i <= m_Count && !repeated; ++i)
+      for (std::int32_t j = i + 1; j <= m_Count && !repeated; ++j)
+        repeated = automation::EqualsIgnoreCase(Description(i).Name, Description(j).Name);
+    m_RepeatedNames = repeated;
+  }
+  return *m_RepeatedNames;
 }
 
 const std::vector<std::pair<std::int32_t, std::int32_t>>& CommandBuilder::KeyListing() {

@@ -49,10 +49,11 @@ bool CommandBuilder::ExecUpdateInsert(DispatchPtr& aFilter) {
 }
 
 bool CommandBuilder::ExecStatement(StatementKind kind, DispatchPtr& aFilter) {
+  PresentFields checked;  // the fields of an inserted row, as its checks left them
   switch (kind) {
     case StatementKind::Insert:
       if (!IsFieldsDirty()) return false;
-      CheckFields(true, true);
+      CheckRow(true, true, &checked);
       break;
     case StatementKind::Update:
       if (!IsFieldsDirty()) return false;
@@ -68,7 +69,10 @@ bool CommandBuilder::ExecStatement(StatementKind kind, DispatchPtr& aFilter) {
   PrepareCommand();
   PresentFields fields;
   PresentFields filter;
-  if (kind != StatementKind::Delete) fields = Present(FieldsRef());
+  if (!checked.empty())
+    fields = std::move(checked);
+  else if (kind != StatementKind::Delete)
+    fields = Present(FieldsRef());
   if (kind != StatementKind::Insert) filter = Present(objlib::RecordRef(aFilter));
   m_Command->CommandText = BuildStatement(kind, std::move(fields), std::move(filter));
   std::int64_t recordsAffected = 0;  // asked for and not reported

@@ -258,13 +258,15 @@ struct Server::Impl {
     const bool read = reader([&](const char* data, std::size_t length) {
       total += length;
       if (total > config.maxBodyBytes) {
+        // Thrown away up to twice the limit, as a declared length is: the client gets its answer.
         tooLarge = true;
-        return false;
+        if (out) out->clear();
+        return total <= 2 * config.maxBodyBytes;
       }
       if (out) out->append(data, length);
       return true;
     });
-    if (read) return std::nullopt;
+    if (read && !tooLarge) return std::nullopt;
     const Exchange* exchange = HttpServer::CurrentExchange();
     // The library answers a declared length above the limit with 413 after reading past it.
     if (tooLarge || (sized && std::stoull(req.get_header_value("Content-Length")) > config.maxBodyBytes))
@@ -450,6 +452,24 @@ struct Server::Impl {
     http.Patch(".*", notAllowed);
     http.Delete(".*", notAllowed);
     http.Options(".*", [this](const Request& req, Response& res) { NoEndpoint(req, res, nullptr, 405); });
+
+    // A client that asks before it sends its body learns at once of a missing token or a body
+    // too large, and the connection closes, since the body may follow anyway.
+    http.set_expect_100_continue_handler([this](const Request& req, Response& res) {
+      if (!Authorised(req)) {
+        HttpServer::CloseAfterAnswer();
+        Unauthorised(res);
+        return 401;
+      }
+      const std::string length(Trim(req.get_header_value("Content-Length")));
+      if (!length.empty() && length.size() <= 19 && length.find_first_not_of("0123456789") == std::string::npos &&
+          std::stoull(length) > config.maxBodyBytes) {
+        HttpServer::CloseAfterAnswer();
+        AnswerBodyFailure(res, BodyFailure::TooLarge);
+        return 413;
+      }
+      return 100;
+    });
 
     http.Get("/v1/health", [this](const Request& req, Response& res) { Health(req, res); });
     http.Get("/v1/classes", [this](const Request& req, Response& res) { Classes(req, res); });

@@ -52,8 +52,8 @@ std::string PropertyText(db::Connection& connection, std::string_view name) {
 }  // namespace
 
 const std::vector<std::string>& ComponentTables() {
-  static const std::vector<std::string> tables = {"CB_CostVchTempSet", "CB_BmExpDept",  "CB_BmExpense",
-                                                  "CB_BmErrCode",      "CB_BmErrItem",  "t_DataTypeInfo",
+  static const std::vector<std::string> tables = {"CB_CostVchTempSet", "CB_BmExpDept", "CB_BmExpense",
+                                                  "CB_BmErrCode",      "CB_BmErrItem", "t_DataTypeInfo",
                                                   "t_SupportedProc",   "t_AccessRight"};
   return tables;
 }
@@ -130,7 +130,8 @@ std::string ServerDsnFor(std::string_view connectString, std::string_view dbmsNa
       Fail("the entry '" + key + "' of the connection string holds \"}\", which a connection description cannot carry");
     text += key;
     text += '=';
-    if (value.find_first_of(";\"'") != std::string::npos || (!value.empty() && (value.front() == ' ' || value.back() == ' '))) {
+    if (value.find_first_of(";\"'") != std::string::npos ||
+        (!value.empty() && (value.front() == ' ' || value.back() == ' '))) {
       text += '"';
       for (char ch : value) {
         text += ch;
@@ -169,8 +170,9 @@ std::string InitServerDatabase(const ServerInitOptions& options) {
   if (!options.force) {
     for (const std::string& table : ComponentTables())
       if (TableExists(*connection, table))
-        throw DatabaseInitError(DatabaseInitError::Kind::AlreadyExists,
-                                "the database already holds the table " + table + "; use --force to replace the component's tables");
+        throw DatabaseInitError(
+            DatabaseInitError::Kind::AlreadyExists,
+            "the database already holds the table " + table + "; use --force to replace the component's tables");
   } else {
     try {
       DropTables(*connection);

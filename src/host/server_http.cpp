@@ -168,6 +168,11 @@ class ConnectionStream final : public httplib::Stream {
 
 HttpServer::HttpServer(RequestLimits limits) : limits_(limits) {}
 
+HttpServer::~HttpServer() {
+  const socket_t sock = svr_sock_.exchange(INVALID_SOCKET);
+  if (sock != INVALID_SOCKET && !is_running()) ::close(sock);
+}
+
 Exchange* HttpServer::CurrentExchange() { return t_exchange; }
 
 void HttpServer::CloseAfterAnswer() {

@@ -45,6 +45,8 @@ struct Exchange {
 class HttpServer : public httplib::Server {
  public:
   explicit HttpServer(RequestLimits limits);
+  // Closes a listening socket that was bound but never served.
+  ~HttpServer() override;
 
   // The request the calling thread serves, or nullptr outside one.
   static Exchange* CurrentExchange();

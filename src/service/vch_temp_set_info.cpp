@@ -1,6 +1,7 @@
 #include "service/vch_temp_set_info.h"
 
 #include "components/objlib/record_access.h"
+#include "platform/automation/type_info.h"
 #include "platform/db/recordset.h"
 #include "platform/mts/object_context.h"
 #include "service/list_queries.h"
@@ -15,15 +16,40 @@ using automation::Variant;
 
 namespace {
 
-// Null group columns of the listed rows become the integer 0 (the name too).
-void ReplaceNullGroups(const objlib::ListRef& list) {
+constexpr const char* kGroupColumns[] = {"FGroupID", "FGroupName"};
+
+// Null group columns of the rows become the integer 0 (the name too). Done on the recordset by
+// column position, before the rows become records, so that no record is looked into by name.
+// Returns false when a group column is not in the result (the records then need the entry).
+bool ReplaceNullGroups(db::Recordset& rs) {
+  std::vector<std::size_t> positions;
+  std::size_t found = 0;
+  for (const char* name : kGroupColumns) {
+    bool present = false;
+    for (std::size_t c = 0; c < rs.Columns().size(); ++c) {
+      if (!automation::EqualsIgnoreCase(rs.Columns()[c].name, name)) continue;
+      positions.push_back(c);
+      present = true;
+    }
+    found += present ? 1 : 0;
+  }
+  if (rs.RecordCount() > 0) {
+    for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
+      std::vector<Variant>& row = rs.CurrentRow();
+      for (std::size_t c : positions)
+        if (c < row.size() && row[c].IsNull()) row[c] = Variant(std::int32_t{0});
+    }
+  }
+  return found == std::size(kGroupColumns);
+}
+
+// A group column that the query did not select is written as an Empty entry of every record.
+void AddMissingGroups(const objlib::ListRef& list) {
   const std::int32_t n = list.UBound();
   for (std::int32_t i = 1; i <= n; ++i) {
     objlib::RecordRef row = objlib::RecordRef::From(list.Item(i));
-    for (const char* column : {"FGroupID", "FGroupName"}) {
-      Variant value = row.Value(column);
-      row.SetValue(column, value.IsNull() ? Variant(std::int32_t{0}) : value);
-    }
+    for (const char* column : kGroupColumns)
+      if (!row.Lookup(column)) row.SetValue(column, Variant());
   }
 }
 
@@ -37,8 +63,9 @@ DispatchPtr VchTempSetInfo::RunListQuery(const std::string& sDsn, BuildSql sql) 
   auto rs = db::Recordset::New();
   rs->CursorLocation = db::adUseClient;
   rs->Open(sql(language), m_DataSource->Connection());
+  const bool complete = ReplaceNullGroups(*rs);
   auto list = support::RecordsetToList(*rs);
-  ReplaceNullGroups(objlib::ListRef(list));
+  if (!complete) AddMissingGroups(objlib::ListRef(list));
   return list;
 }
 

@@ -32,7 +32,8 @@ std::string GetKeyValue(std::string_view source, std::string_view key);
 std::shared_ptr<objlib::KeyedRecord> RowToKeyedRecord(db::Recordset& rs);
 // A new list with one record per row, from the first row to the last (empty for no rows). The
 // records share one table of key names. The recordset is left at its end and stays open; the
-// values are moved out of its rows into the list, so reading its rows again gives Empty values.
+// values are moved out of its rows into the list (a row's whole vector of values when the columns
+// map one to one onto keys), so reading its fields again gives Empty values.
 std::shared_ptr<objlib::RecordList> RecordsetToList(db::Recordset& rs);
 
 // Asks the security service (created through the current object context) whether the caller of

@@ -43,7 +43,9 @@ std::shared_ptr<objlib::KeyedRecord> RowToKeyedRecord(db::Recordset& rs) {
 }
 
 // The values are moved out of the recordset's rows rather than copied: the recordset is left at
-// its end, and a list of many rows then holds its texts once, not twice.
+// its end, and a list of many rows then holds its values once, not twice. When every column
+// writes its own key in column order (no two names differ only in letter case), a row's vector
+// of values becomes the record's as it stands, so no row is ever held twice.
 std::shared_ptr<objlib::RecordList> RecordsetToList(db::Recordset& rs) {
   auto list = objlib::RecordList::New();
   const std::int32_t count = rs.RecordCount();
@@ -51,12 +53,21 @@ std::shared_ptr<objlib::RecordList> RecordsetToList(db::Recordset& rs) {
   if (count > 0) list->Reserve(static_cast<std::size_t>(count));
 
   const RowShape shape = ShapeOf(rs);
+  bool inColumnOrder = shape.keys->size() == shape.keyOfColumn.size();
+  for (std::size_t column = 0; inColumnOrder && column < shape.keyOfColumn.size(); ++column)
+    inColumnOrder = shape.keyOfColumn[column] == column;
+
   while (!rs.IsEOF()) {
     std::vector<Variant>& row = rs.CurrentRow();
-    std::vector<Variant> values(shape.keys->size());
-    const std::size_t columns = std::min(row.size(), shape.keyOfColumn.size());
-    for (std::size_t column = 0; column < columns; ++column)
-      values[shape.keyOfColumn[column]] = std::exchange(row[column], Variant());
+    std::vector<Variant> values;
+    if (inColumnOrder && row.size() == shape.keys->size()) {
+      values = std::exchange(row, std::vector<Variant>());
+    } else {
+      values.resize(shape.keys->size());
+      const std::size_t columns = std::min(row.size(), shape.keyOfColumn.size());
+      for (std::size_t column = 0; column < columns; ++column)
+        values[shape.keyOfColumn[column]] = std::exchange(row[column], Variant());
+    }
     list->Add(Variant(automation::DispatchPtr(std::make_shared<objlib::KeyedRecord>(shape.keys, std::move(values)))));
     rs.MoveNext();
   }

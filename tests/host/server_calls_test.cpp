@@ -167,7 +167,10 @@ TEST_F(ServerCallsTest, AccessLogHasOneLinePerRequestWithoutBodies) {
   ASSERT_EQ(client.Post(UpdatePath("Append"), Json::array({Dsn("en"), Json::array({SettingJson("V1", "301", "D01", "X1")})}))
                 .status,
             422);
-  const auto lines = server_->LogLines();
+  // A line is written once its answer has gone out: wait for both.
+  std::vector<std::string> lines;
+  for (int i = 0; i < 200 && (lines = server_->LogLines()).size() < 2; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const std::regex ok(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z 127\.0\.0\.1:\d+ POST )"
                       R"(/v1/Morvane\.VchTempSetInfo/GetBaseList 200 \d+\.\dms$)");
   const std::regex failed(R"( POST /v1/Morvane\.VchTempSetUpdate/Append 422 \d+\.\dms error=10007$)");

@@ -106,6 +106,10 @@ TEST_F(ServerRequestsTest, RequestsThatNoClientLibrarySendsAreAnsweredWithJson) 
       {"a declared length over the limit",
        "POST /v1/Morvane.VchTempSetInfo/GetBaseList HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999999\r\n\r\n[]",
        413},
+      {"asking to send a body over the limit",
+       "POST /v1/Morvane.VchTempSetInfo/GetBaseList HTTP/1.1\r\nHost: x\r\nExpect: 100-continue\r\n"
+       "Content-Length: 70000\r\n\r\n",
+       413},
       {"a GET with a body", "GET /v1/nowhere HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nHELLO", 404},
       {"a POST without a length (no body)",
        "POST /v1/Morvane.VchTempSetInfo/GetBaseList HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 400},
@@ -223,7 +227,7 @@ TEST_F(ServerRequestsTest, ASlowClientIsCutWithoutHoldingUpOthers) {
 TEST_F(ServerRequestsTest, EightClientsAppendAndListAtOnceWithoutLosingARow) {
   Start();
   constexpr int kClients = 8;
-  constexpr int kRounds = 30;
+  constexpr int kRounds = 80;
   std::atomic<int> failures{0};
   std::vector<std::string> messages(kClients);
   std::vector<std::thread> clients;

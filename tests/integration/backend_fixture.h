@@ -129,8 +129,9 @@ class BackendTest : public ::testing::TestWithParam<Backend> {
   // The settings of voucher class V1 (the sample data has classes 01 and 02), key columns and
   // remark, in key order.
   std::vector<std::string> Settings() const {
-    return Rows("SELECT FVchClass,FTypeID,FExpDeptID,FExpenseID,FRemark FROM CB_CostVchTempSet "
-                "WHERE FVchClass = 'V1' ORDER BY FVchClass,FTypeID,FExpDeptID,FExpenseID");
+    return Rows(
+        "SELECT FVchClass,FTypeID,FExpDeptID,FExpenseID,FRemark FROM CB_CostVchTempSet "
+        "WHERE FVchClass = 'V1' ORDER BY FVchClass,FTypeID,FExpDeptID,FExpenseID");
   }
 
   static std::shared_ptr<objlib::KeyedRecord> Record(std::initializer_list<std::pair<const char*, Variant>> entries) {
@@ -146,7 +147,10 @@ class BackendTest : public ::testing::TestWithParam<Backend> {
   // A setting row of class `vchClass` for the key (type, dept, expense).
   static std::shared_ptr<objlib::KeyedRecord> Setting(const char* vchClass, const char* type, const char* dept,
                                                       const char* expense, const char* remark = "r") {
-    return Record({{"FVchClass", vchClass}, {"FTypeID", type}, {"FExpDeptID", dept}, {"FExpenseID", expense},
+    return Record({{"FVchClass", vchClass},
+                   {"FTypeID", type},
+                   {"FExpDeptID", dept},
+                   {"FExpenseID", expense},
                    {"FRemark", remark}});
   }
 
@@ -163,7 +167,9 @@ class BackendTest : public ::testing::TestWithParam<Backend> {
       name = "morvane_t" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
       adminConnection_ = db::ProviderFor(cs).Connect(cs);
       const bool postgres = std::string(GetParam().dbmsName) == "PostgreSQL";
-      adminConnection_->Execute("CREATE DATABASE " + name + (postgres ? " ENCODING 'UTF8' TEMPLATE template0" : " CHARACTER SET utf8mb4"), {});
+      adminConnection_->Execute(
+          "CREATE DATABASE " + name + (postgres ? " ENCODING 'UTF8' TEMPLATE template0" : " CHARACTER SET utf8mb4"),
+          {});
       dropStatement_ = "DROP DATABASE " + name + (postgres ? " WITH (FORCE)" : "");
     }
     std::string out;

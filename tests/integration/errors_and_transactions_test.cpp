@@ -40,11 +40,13 @@ TEST_P(ServiceTest, ErrorsAreLocalisedFromTheDatabasesErrorTable) {
                         {"en", "The record already exists", "The value is too long"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.language);
-    const automation::Error exists = ErrorOf([&] { Append(List({Setting("V1", "301", "01", "101")}), true, c.language); });
+    const automation::Error exists =
+        ErrorOf([&] { Append(List({Setting("V1", "301", "01", "101")}), true, c.language); });
     EXPECT_EQ(exists.Number(), 10007);
     EXPECT_EQ(exists.Source(), c.exists);
 
-    const automation::Error size = ErrorOf([&] { Append(List({Setting("V1", "301", tooLong.c_str(), "101")}), true, c.language); });
+    const automation::Error size =
+        ErrorOf([&] { Append(List({Setting("V1", "301", tooLong.c_str(), "101")}), true, c.language); });
     EXPECT_EQ(size.Number(), 10005);
     EXPECT_EQ(size.Source(), c.tooLong);
     EXPECT_EQ(size.Description(), "10036");
@@ -159,8 +161,8 @@ TEST_P(ServiceTest, SessionEndedWhileIdleInThePoolIsReplaced) {
     session = pooled->ExecuteWith(GetParam().sessionId, {}).rows.at(0).at(0);
   }  // back to the pool, idle
   auto killer = db::ProviderFor(ConnectString()).Connect(ConnectString());
-  killer->Execute(GetParam().killSession,
-                  std::vector<db::BoundParameter>{db::BoundParameter{"id", db::adBigInt, db::adParamInput, 0, session}});
+  killer->Execute(GetParam().killSession, std::vector<db::BoundParameter>{
+                                              db::BoundParameter{"id", db::adBigInt, db::adParamInput, 0, session}});
 
   Append(List({Setting("V1", "301", "01", "101")}));
   EXPECT_EQ(Settings().size(), 1u);

@@ -36,10 +36,9 @@ class ListsTest : public BackendTest {
 };
 
 TEST_P(ListsTest, EveryListGivesTheSameRowsKeysAndTypes) {
-  const std::vector<std::string> tail = {"FTypeName",    "FExpDeptID",     "FExpDeptName", "FExpenseID",
-                                         "FExpenseName", "FAcctID",        "FAcctName",    "FItemClassID",
-                                         "FItemClassName", "FItemID",      "FItemName",    "FRemark",
-                                         "FGroupID",     "FGroupName"};
+  const std::vector<std::string> tail = {"FTypeName", "FExpDeptID", "FExpDeptName", "FExpenseID",     "FExpenseName",
+                                         "FAcctID",   "FAcctName",  "FItemClassID", "FItemClassName", "FItemID",
+                                         "FItemName", "FRemark",    "FGroupID",     "FGroupName"};
   struct Case {
     const char* method;
     const char* firstKey;
@@ -47,15 +46,20 @@ TEST_P(ListsTest, EveryListGivesTheSameRowsKeysAndTypes) {
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"GetBaseList", "FTypeID", "成本项目",
-       {"01/101/一车间耗用材料/1", "02/102/二车间人工/1", "03/101/装配材料/0"}},
-      {"GetAssList", "FTYPEID", "辅助生产费用",
+      {"GetBaseList", "FTypeID", "成本项目", {"01/101/一车间耗用材料/1", "02/102/二车间人工/1", "03/101/装配材料/0"}},
+      {"GetAssList",
+       "FTYPEID",
+       "辅助生产费用",
        {"11/01/机修费用分配/2", "11/02/NULL/0", "11/03/NULL/0", "12/01/NULL/0", "12/02/NULL/0", "12/03/NULL/0"}},
-      {"GetBLendList", "FTypeID", "制造费用",
+      {"GetBLendList",
+       "FTypeID",
+       "制造费用",
        {"01/501/NULL/0", "01/502/车间折旧/0", "01/503/NULL/0", "01/504/NULL/0", "01/AssistExpenseID/辅助费用转入/0",
         "02/501/二车间管理人员工资/0", "02/502/NULL/0", "02/503/NULL/0", "02/504/NULL/0", "02/AssistExpenseID/NULL/0",
         "03/501/NULL/0", "03/502/NULL/0", "03/503/NULL/0", "03/504/NULL/0", "03/AssistExpenseID/NULL/0"}},
-      {"GetALendList", "FTYPEID", "辅助生产费用",
+      {"GetALendList",
+       "FTYPEID",
+       "辅助生产费用",
        {"11/501/NULL/0", "11/502/NULL/0", "11/503/NULL/0", "11/504/机修物料/2", "12/501/NULL/0", "12/502/NULL/0",
         "12/503/供电水电费/2", "12/504/NULL/0"}},
   };
@@ -100,8 +104,9 @@ TEST_P(ListsTest, ChangesThroughTheRuntimeWriteWhatTheyShould) {
   first->SetValue("FAcctID", "4101");  // text converted to the integer column
   automation::Call(*update, "Append", Dsn(), List({first, Setting("V1", "302", "01", "502")}), true);
   EXPECT_EQ(Settings(), (std::vector<std::string>{"V1|301|01|101|第一条", "V1|302|01|502|r"}));
-  EXPECT_EQ(Rows("SELECT FAcctID, FGroupID, FGroupName FROM CB_CostVchTempSet WHERE FVchClass = 'V1' AND FTypeID = '301'"),
-            (std::vector<std::string>{"4101|0|NULL"}))
+  EXPECT_EQ(
+      Rows("SELECT FAcctID, FGroupID, FGroupName FROM CB_CostVchTempSet WHERE FVchClass = 'V1' AND FTypeID = '301'"),
+      (std::vector<std::string>{"4101|0|NULL"}))
       << "the default of an absent required column; absent optional ones stay NULL";
 
   automation::Call(*update, "Update", Dsn(),

@@ -69,7 +69,8 @@ TEST(IntegrationInitTextTest, DsnCarriesTheServersStringWithoutBraces) {
     EXPECT_EQ(parse.ConDBMSVersion(), "15.0.18");
     EXPECT_EQ(parse.LanguageID(), "chs");
     // The rewritten string reaches the same entries.
-    EXPECT_EQ(db::ConnectionString::Parse(parse.ConStr()).entries(), db::ConnectionString::Parse(c.connectString).entries())
+    EXPECT_EQ(db::ConnectionString::Parse(parse.ConStr()).entries(),
+              db::ConnectionString::Parse(c.connectString).entries())
         << c.connectString;
   }
   EXPECT_THROW(host::ServerDsnFor("DSN=acc;PWD={a}}b}", "PostgreSQL", "15"), host::DatabaseInitError)

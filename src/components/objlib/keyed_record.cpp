@@ -1,5 +1,6 @@
 #include "components/objlib/keyed_record.h"
 
+#include <cstdint>
 #include <utility>
 
 namespace morvane::objlib {
@@ -11,12 +12,7 @@ using automation::TypeInfo;
 
 namespace {
 
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 TypeInfo RecordTypeInfo() {
   TypeInfo info;
@@ -29,24 +25,97 @@ TypeInfo RecordTypeInfo() {
   return info;
 }
 
+// FNV-1a over the lower-cased bytes.
+std::uint32_t HashName(std::string_view name) noexcept {
+  std::uint32_t h = 2166136261u;
+  for (char c : name) {
+    h ^= static_cast<unsigned char>(LowerAscii(c));
+    h *= 16777619u;
+  }
+  return h;
+}
+
+bool SameName(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  if (a == b) return true;  // the usual case: the same spelling
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
 }  // namespace
 
 KeyTable::KeyTable(std::vector<std::string> names) : names_(std::move(names)) {
   // A repeated name (a query may select two columns of one name) keeps its position; lookups find
   // the first of them.
-  for (std::size_t i = 0; i < names_.size(); ++i) index_.emplace(LowerAscii(names_[i]), i);
+  if (names_.size() > kLinearLimit) {
+    Rebuild(names_.size() * 2);
+  } else {
+    for (std::size_t i = 0; i < names_.size() && !hasRepeats_; ++i)
+      hasRepeats_ = Find(names_[i]) != static_cast<std::ptrdiff_t>(i);
+  }
+}
+
+std::ptrdiff_t KeyTable::Find(std::string_view key, std::size_t hint) const {
+  if (hint < names_.size() && !hasRepeats_ && SameName(names_[hint], key)) return static_cast<std::ptrdiff_t>(hint);
+  return Find(key);
 }
 
 std::ptrdiff_t KeyTable::Find(std::string_view key) const {
-  auto it = index_.find(LowerAscii(key));
-  return it == index_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
+  if (slots_.empty()) {
+    // A few names: comparing them in order (most differ in length or early) beats hashing.
+    for (std::size_t i = 0; i < names_.size(); ++i)
+      if (SameName(names_[i], key)) return static_cast<std::ptrdiff_t>(i);
+    return -1;
+  }
+  const std::uint32_t h = HashName(key);
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t s = h & mask;; s = (s + 1) & mask) {
+    const std::int32_t position = slots_[s];
+    if (position < 0) return -1;
+    const auto i = static_cast<std::size_t>(position);
+    if (hashes_[i] == h && SameName(names_[i], key)) return position;
+  }
 }
 
 std::size_t KeyTable::Add(std::string key) {
-  std::size_t pos = names_.size();
-  index_.emplace(LowerAscii(key), pos);
+  const std::size_t pos = names_.size();
   names_.push_back(std::move(key));
+  if (names_.size() > kLinearLimit) {
+    if (names_.size() * 2 > slots_.size()) {
+      Rebuild(names_.size() * 2);
+    } else {
+      hashes_.push_back(HashName(names_.back()));
+      IndexName(pos);
+    }
+  }
   return pos;
+}
+
+void KeyTable::Rebuild(std::size_t slotCount) {
+  std::size_t size = 64;
+  while (size < slotCount) size *= 2;
+  hashes_.clear();
+  hashes_.reserve(names_.size());
+  for (const std::string& name : names_) hashes_.push_back(HashName(name));
+  slots_.assign(size, -1);
+  for (std::size_t i = 0; i < names_.size(); ++i) IndexName(i);
+}
+
+void KeyTable::IndexName(std::size_t position) {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t s = hashes_[position] & mask;; s = (s + 1) & mask) {
+    const std::int32_t other = slots_[s];
+    if (other < 0) {
+      slots_[s] = static_cast<std::int32_t>(position);
+      return;
+    }
+    const auto o = static_cast<std::size_t>(other);
+    if (hashes_[o] == hashes_[position] && SameName(names_[o], names_[position])) {
+      hasRepeats_ = true;
+      return;
+    }
+  }
 }
 
 KeyedRecord::KeyedRecord() : keys_(std::make_shared<KeyTable>()) {}
@@ -57,13 +126,19 @@ KeyedRecord::KeyedRecord(std::shared_ptr<const KeyTable> keys, std::vector<Varia
   values_.resize(keys_->size());
 }
 
+std::ptrdiff_t KeyedRecord::IndexOf(std::string_view key) const {
+  const std::ptrdiff_t i = keys_->Find(key, nextHint_);
+  if (i >= 0) nextHint_ = static_cast<std::size_t>(i) + 1;
+  return i;
+}
+
 Variant KeyedRecord::Value(std::string_view key) const {
-  std::ptrdiff_t i = keys_->Find(key);
+  std::ptrdiff_t i = IndexOf(key);
   return i < 0 ? Variant() : values_[static_cast<std::size_t>(i)];
 }
 
 void KeyedRecord::SetValue(std::string_view key, Variant value) {
-  std::ptrdiff_t i = keys_->Find(key);
+  std::ptrdiff_t i = IndexOf(key);
   if (i >= 0) {
     values_[static_cast<std::size_t>(i)] = std::move(value);
     return;
@@ -80,7 +155,7 @@ void KeyedRecord::SetValue(std::string_view key, Variant value) {
 }
 
 bool KeyedRecord::Lookup(std::string_view key, Variant* out) const {
-  std::ptrdiff_t i = keys_->Find(key);
+  std::ptrdiff_t i = IndexOf(key);
   if (i < 0) return false;
   if (out) *out = values_[static_cast<std::size_t>(i)];
   return true;

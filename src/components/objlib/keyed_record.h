@@ -6,14 +6,14 @@
 //
 // Dispatch members (ProgID "ObjLib.KeyedRecord"): Value (default member, DISPID 0, get and put),
 // Count (1), Lookup(Key, [Value] by reference) (2), Clone (3).
-// One object is used by one thread at a time.
+// One object is used by one thread at a time, also for reading (a lookup remembers where it
+// found its key, so that the next one, usually of the following key, tries there first).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/automation/dispatch_table.h"
@@ -31,14 +31,30 @@ class KeyTable {
 
   std::size_t size() const { return names_.size(); }
   const std::string& Name(std::size_t i) const { return names_[i]; }
-  // Index of the key (letter case ignored), or -1.
+  // Index of the key (letter case ignored), or -1. A name listed twice is found at its first
+  // position.
   std::ptrdiff_t Find(std::string_view key) const;
+  // The same, trying position `hint` first: callers that look keys up in the order of the table
+  // (a record read column by column) pass the position after their last hit.
+  std::ptrdiff_t Find(std::string_view key, std::size_t hint) const;
   // Appends a key. REQUIRES: Find(key) == -1.
   std::size_t Add(std::string key);
 
  private:
+  // A table of up to this many names is searched by comparing the names in order; a larger one
+  // keeps an open-addressing index of its names as well.
+  static constexpr std::size_t kLinearLimit = 24;
+
+  // Enters names_[position] into slots_ unless an earlier position holds the same name.
+  void IndexName(std::size_t position);
+  void Rebuild(std::size_t slotCount);
+
+  // The index of a large table: the case-insensitive hash of each name, and the positions by
+  // hash (-1: free). Both are empty up to kLinearLimit names.
   std::vector<std::string> names_;
-  std::unordered_map<std::string, std::size_t> index_;  // lower-cased name -> position
+  std::vector<std::uint32_t> hashes_;
+  std::vector<std::int32_t> slots_;
+  bool hasRepeats_ = false;  // some name is listed twice (then a hint is not trusted)
 };
 
 class KeyedRecord : public automation::DispatchObject<KeyedRecord> {
@@ -72,7 +88,12 @@ class KeyedRecord : public automation::DispatchObject<KeyedRecord> {
   // True when this record made keys_ itself (mutable underneath): only then may a new key be
   // added in place, and only while no other record shares the table.
   bool ownsKeys_ = true;
+  // Find with the record's hint, which it then moves on.
+  std::ptrdiff_t IndexOf(std::string_view key) const;
+
   std::vector<Variant> values_;
+  // Where the next lookup probably finds its key: the position after the last one found.
+  mutable std::size_t nextHint_ = 0;
 };
 
 }  // namespace morvane::objlib

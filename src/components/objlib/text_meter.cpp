@@ -53,6 +53,12 @@ std::size_t SequenceLength(std::string_view s) {
 std::int32_t TextMeter::Measure(std::string_view text) const {
   std::int32_t count = 0;
   while (!text.empty()) {
+    // A run of ASCII bytes is one character each.
+    std::size_t ascii = 0;
+    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+    count += static_cast<std::int32_t>(ascii);
+    text.remove_prefix(ascii);
+    if (text.empty()) break;
     std::size_t n = SequenceLength(text);
     text.remove_prefix(n == 0 ? 1 : n);  // a malformed byte counts as one character
     ++count;

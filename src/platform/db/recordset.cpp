@@ -14,7 +14,10 @@ int Field::Type() const { return rs_->Columns()[column_].type; }
 const Variant& Field::Value() const {
   if (!rs_->IsOpen()) RaiseDataError(adErrObjectClosed, "the recordset is closed");
   if (rs_->IsEOF()) RaiseDataError(adErrNoCurrentRecord, "field '" + Name() + "'");
-  return rs_->CurrentRow()[column_];
+  // A row whose values were handed over (CurrentRow() emptied) reads as Empty.
+  static const Variant kEmpty;
+  const std::vector<Variant>& row = rs_->CurrentRow();
+  return column_ < row.size() ? row[column_] : kEmpty;
 }
 
 std::int32_t Fields::Count() const { return static_cast<std::int32_t>(rs_->Columns().size()); }

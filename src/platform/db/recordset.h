@@ -71,8 +71,9 @@ class Recordset {
 
   Fields GetFields() const { return Fields(this); }
   const std::vector<ColumnInfo>& Columns() const { return result_.columns; }
-  // The current row's values, for converting rows without copying them one field at a time.
-  // REQUIRES: !IsEOF().
+  // The current row's values, for converting rows without copying them one field at a time. A
+  // converter may take the values away (leaving the vector empty); the row's fields then read
+  // as Empty. REQUIRES: !IsEOF().
   std::vector<Variant>& CurrentRow() { return result_.rows[position_]; }
   const std::vector<Variant>& CurrentRow() const { return result_.rows[position_]; }
   std::size_t position() const { return position_; }

@@ -69,7 +69,9 @@ class OdbcBackendTest : public ::testing::TestWithParam<Backend> {
     conn_ = Connect();
   }
 
-  std::unique_ptr<PhysicalConnection> Connect() const { return ProviderFor(connectionString_).Connect(connectionString_); }
+  std::unique_ptr<PhysicalConnection> Connect() const {
+    return ProviderFor(connectionString_).Connect(connectionString_);
+  }
   ResultSet Run(const std::string& sql, std::vector<BoundParameter> params = {}) { return conn_->Execute(sql, params); }
   // Drops the table when it exists and creates it anew.
   void Table(const std::string& name, const std::string& columns) {
@@ -134,8 +136,8 @@ TEST_P(OdbcBackendTest, ValuesComeBackAsTheSqliteProviderGivesThem) {
 
   const ResultSet rs = Run("SELECT id, small, big, amount, ratio, at, data, name FROM odbc_types ORDER BY id");
   ASSERT_EQ(rs.rows.size(), 2u);
-  const std::vector<std::string> first = {"I4 1", "I4 7", "R8 5000000000", "R8 12.5", "R8 0.25",
-                                          "DATE 1/5/2024 10:30:15 AM", "BYTES", "Null"};
+  const std::vector<std::string> first = {
+      "I4 1", "I4 7", "R8 5000000000", "R8 12.5", "R8 0.25", "DATE 1/5/2024 10:30:15 AM", "BYTES", "Null"};
   const std::vector<std::string> second = {"I4 2", "Null", "I4 12", "I4 3", "Null", "Null", "Null", "Null"};
   for (std::size_t c = 0; c < first.size(); ++c) {
     EXPECT_EQ(Describe(rs.rows[0][c]), first[c]) << rs.columns[c].name;
@@ -161,8 +163,9 @@ TEST_P(OdbcBackendTest, RowsAffectedCountsChangedRowsOnly) {
 TEST_P(OdbcBackendTest, ColumnsKeepTheStatementsSpelling) {
   Table("odbc_names", "FTypeID VARCHAR(10), FExpDeptID VARCHAR(10)");
   Run("INSERT INTO odbc_names VALUES ('301', '01')");
-  const ResultSet listed = Run("SELECT '201' AS FTYPEID, d.FTypeID, c.* FROM odbc_names d, "
-                               "(SELECT FExpDeptID AS FExpenseID FROM odbc_names) c ORDER BY d.FTypeID");
+  const ResultSet listed =
+      Run("SELECT '201' AS FTYPEID, d.FTypeID, c.* FROM odbc_names d, "
+          "(SELECT FExpDeptID AS FExpenseID FROM odbc_names) c ORDER BY d.FTypeID");
   ASSERT_EQ(listed.columns.size(), 3u);
   EXPECT_EQ(listed.columns[0].name, "FTYPEID");
   EXPECT_EQ(listed.columns[2].name, "FExpenseID");
@@ -176,7 +179,8 @@ TEST_P(OdbcBackendTest, ErrorsCarrySqlStateMessageAndStatement) {
   EXPECT_EQ(duplicate.Source(), odbc::kOdbcSource);
   EXPECT_GE(odbc::OdbcNativeError(duplicate.Number()), 0) << duplicate.Number();
   EXPECT_NE(duplicate.Description().find("SQLSTATE "), std::string::npos) << duplicate.Description();
-  EXPECT_NE(duplicate.Description().find("INSERT INTO odbc_keys VALUES (1)"), std::string::npos) << duplicate.Description();
+  EXPECT_NE(duplicate.Description().find("INSERT INTO odbc_keys VALUES (1)"), std::string::npos)
+      << duplicate.Description();
 
   const automation::Error missing = ErrorOf([&] { Run("SELECT * FROM odbc_no_such_table"); });
   EXPECT_NE(missing.Description().find("odbc_no_such_table"), std::string::npos) << missing.Description();
@@ -217,8 +221,9 @@ TEST_P(OdbcBackendTest, FailedStatementInsideATransactionLeavesTheEarlierOnesToC
 
 TEST_P(OdbcBackendTest, IsolationStatementsSetTheLevelOutsideAndAreAcceptedInsideATransaction) {
   Table("odbc_iso", "id INTEGER");
-  for (const char* sql : {"SET TRANSACTION ISOLATION LEVEL READ UnCOMMITTED", "SET TRANSACTION ISOLATION LEVEL READ COMMITTED",
-                          "set transaction isolation level serializable;"})
+  for (const char* sql :
+       {"SET TRANSACTION ISOLATION LEVEL READ UnCOMMITTED", "SET TRANSACTION ISOLATION LEVEL READ COMMITTED",
+        "set transaction isolation level serializable;"})
     EXPECT_NO_THROW(Run(sql)) << sql;
   conn_->Begin();
   Run("INSERT INTO odbc_iso VALUES (1)");
@@ -239,8 +244,8 @@ TEST_P(OdbcBackendTest, PropertiesComeFromTheDriver) {
   EXPECT_EQ(*find("DBMS Name"), Variant(GetParam().dbmsName));
   ASSERT_NE(find("DBMS Version"), nullptr);
   EXPECT_FALSE(find("DBMS Version")->text().empty());
-  for (const char* name : {"Multiple Results", "Numeric Functions", "String Functions", "System Functions",
-                           "Time/Date Functions"}) {
+  for (const char* name :
+       {"Multiple Results", "Numeric Functions", "String Functions", "System Functions", "Time/Date Functions"}) {
     ASSERT_NE(find(name), nullptr) << name;
     EXPECT_EQ(find(name)->vt(), automation::VT_I4) << name;
   }
@@ -289,7 +294,8 @@ TEST_P(OdbcBackendTest, IdleSessionEndedByTheServerIsReplacedByTheIsolationState
 TEST_P(OdbcBackendTest, SessionEndedDuringALongStatementFailsIt) {
   if (GetParam().killSession == nullptr) GTEST_SKIP() << GetParam().name << " has no server sessions to end";
   const Variant session = Run(GetParam().sessionId).rows.at(0).at(0);
-  const std::string sleep = GetParam().dbmsName == std::string("PostgreSQL") ? "SELECT pg_sleep(60)" : "SELECT SLEEP(60)";
+  const std::string sleep =
+      GetParam().dbmsName == std::string("PostgreSQL") ? "SELECT pg_sleep(60)" : "SELECT SLEEP(60)";
   auto running = std::async(std::launch::async, [&] {
     try {
       Run(sleep);
@@ -299,12 +305,15 @@ TEST_P(OdbcBackendTest, SessionEndedDuringALongStatementFailsIt) {
     }
   });
   auto killer = Connect();
-  const std::string activity = GetParam().dbmsName == std::string("PostgreSQL")
-                                   ? "SELECT COUNT(*) FROM pg_stat_activity WHERE pid = ? AND query LIKE '%sleep%'"
-                                   : "SELECT COUNT(*) FROM information_schema.processlist WHERE id = ? AND info LIKE '%SLEEP%'";
+  const std::string activity =
+      GetParam().dbmsName == std::string("PostgreSQL")
+          ? "SELECT COUNT(*) FROM pg_stat_activity WHERE pid = ? AND query LIKE '%sleep%'"
+          : "SELECT COUNT(*) FROM information_schema.processlist WHERE id = ? AND info LIKE '%SLEEP%'";
   // Waits (bounded) until the server runs the statement, then ends the session.
   for (int i = 0; i < 500; ++i) {
-    if (automation::ToLong(killer->Execute(activity, std::vector<BoundParameter>{Param(adBigInt, session)}).rows.at(0).at(0)) > 0) break;
+    if (automation::ToLong(
+            killer->Execute(activity, std::vector<BoundParameter>{Param(adBigInt, session)}).rows.at(0).at(0)) > 0)
+      break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   killer->Execute(GetParam().killSession, std::vector<BoundParameter>{Param(adBigInt, session)});

@@ -22,8 +22,8 @@ using odbc::OdbcProvider;
 using testing::ErrorOf;
 
 TEST(OdbcProviderForTest, ChoosesOdbcForDriverAndDsnStrings) {
-  for (const char* text : {"Driver={PostgreSQL Unicode};Server=localhost", "driver=FreeTDS;Server=h",
-                           "DSN=accounts;UID=sa", "dsn=x"}) {
+  for (const char* text :
+       {"Driver={PostgreSQL Unicode};Server=localhost", "driver=FreeTDS;Server=h", "DSN=accounts;UID=sa", "dsn=x"}) {
     SCOPED_TRACE(text);
     EXPECT_EQ(&ProviderFor(text), &OdbcProvider::Instance());
   }
@@ -51,14 +51,12 @@ TEST(OdbcConnectTextTest, RequotesValuesInOdbcGrammar) {
       {"DSN=acc;PWD=' padded '", "DSN=acc;PWD={ padded };"},
       {"DSN=acc;;Database=d", "DSN=acc;Database=d;"},
   };
-  for (const Case& c : cases)
-    EXPECT_EQ(odbc::OdbcConnectText(ConnectionString::Parse(c.text)), c.odbc) << c.text;
+  for (const Case& c : cases) EXPECT_EQ(odbc::OdbcConnectText(ConnectionString::Parse(c.text)), c.odbc) << c.text;
 }
 
 TEST(OdbcConnectTest, DriverThatIsNotInstalledRaisesItsNameButNoPassword) {
-  const automation::Error e = ErrorOf([] {
-    OdbcProvider::Instance().Connect("Driver={Morvane No Such Driver};Server=h;UID=u;PWD=topsecret");
-  });
+  const automation::Error e =
+      ErrorOf([] { OdbcProvider::Instance().Connect("Driver={Morvane No Such Driver};Server=h;UID=u;PWD=topsecret"); });
   EXPECT_EQ(e.Source(), odbc::kOdbcSource);
   EXPECT_NE(e.Description().find("IM002"), std::string::npos) << e.Description();
   EXPECT_NE(e.Description().find("Morvane No Such Driver"), std::string::npos) << e.Description();
@@ -99,7 +97,11 @@ TEST(OdbcTextTest, Utf8AndUtf16RoundTripAndRepairInvalidInput) {
   }
   EXPECT_EQ(odbc::ToWide("费").size(), 1u);
   EXPECT_EQ(odbc::ToWide("😀").size(), 2u) << "a surrogate pair";
-  EXPECT_EQ(odbc::FromWide(odbc::ToWide("a\xff" "b")), "a\xEF\xBF\xBD" "b") << "invalid byte: U+FFFD";
+  EXPECT_EQ(odbc::FromWide(odbc::ToWide("a\xff"
+                                        "b")),
+            "a\xEF\xBF\xBD"
+            "b")
+      << "invalid byte: U+FFFD";
   EXPECT_EQ(odbc::FromWide(odbc::ToWide("a\xe8\xb4")), "a\xEF\xBF\xBD") << "cut sequence: U+FFFD";
   EXPECT_EQ(odbc::FromWide(odbc::ToWide("\xc0\xaf")), "\xEF\xBF\xBD\xEF\xBF\xBD") << "overlong form";
   const char16_t lone[] = {u'x', 0xD800, u'y'};
@@ -117,8 +119,10 @@ TEST(OdbcErrorNumberTest, StaysInItsOwnRangeAndGivesTheNativeCodeBack) {
 }
 
 TEST(OdbcErrorTest, ConnectionLossStates) {
-  for (const char* state : {"08S01", "08001", "08003", "57P01", "HYT01"}) EXPECT_TRUE(odbc::IsConnectionLoss(state)) << state;
-  for (const char* state : {"23505", "42P01", "HY000", "40001", "25P02"}) EXPECT_FALSE(odbc::IsConnectionLoss(state)) << state;
+  for (const char* state : {"08S01", "08001", "08003", "57P01", "HYT01"})
+    EXPECT_TRUE(odbc::IsConnectionLoss(state)) << state;
+  for (const char* state : {"23505", "42P01", "HY000", "40001", "25P02"})
+    EXPECT_FALSE(odbc::IsConnectionLoss(state)) << state;
 }
 
 }  // namespace

@@ -190,14 +190,17 @@ OdbcEnvironment::~OdbcEnvironment() { SQLFreeHandle(SQL_HANDLE_ENV, handle_); }
 // ---------------------------------------------------------------------------------------------
 // The statement cache
 
+// A prepared statement of the connection.
+struct OdbcConnection::CachedStatement {
+  std::string sql;
+  StatementPtr stmt;
+  bool changesRows = false;
+  std::vector<std::pair<std::string, std::string>> names;  // driver's name -> spelling in sql
+};
+
 class OdbcConnection::StatementCache {
  public:
-  struct Entry {
-    std::string sql;
-    StatementPtr stmt;
-    bool changesRows = false;
-    std::vector<std::pair<std::string, std::string>> names;  // driver's name -> spelling in sql
-  };
+  using Entry = CachedStatement;
 
   explicit StatementCache(OdbcConnection& owner) : owner_(owner) {}
 
@@ -241,7 +244,7 @@ class OdbcConnection::StatementCache {
 
  private:
   OdbcConnection& owner_;
-  std::list<Entry> entries_;  // most recently used first
+  std::list<Entry> entries_;                                                // most recently used first
   std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;  // keys view Entry::sql
 };
 
@@ -265,9 +268,11 @@ void OdbcConnection::Connect() {
   if (Failed(rc)) {
     std::vector<Diagnostic> diagnostics = Diagnostics(SQL_HANDLE_DBC, dbc);
     // unixODBC reports a driver it cannot load with a warning only.
-    if (std::none_of(diagnostics.begin(), diagnostics.end(), [](const Diagnostic& d) { return d.sqlState.substr(0, 2) != "01"; }))
-      diagnostics.push_back(Diagnostic{"IM002", 0, "the driver could not be loaded: is it installed, and registered "
-                                                   "under that name (odbcinst -q -d)?"});
+    if (std::none_of(diagnostics.begin(), diagnostics.end(),
+                     [](const Diagnostic& d) { return d.sqlState.substr(0, 2) != "01"; }))
+      diagnostics.push_back(Diagnostic{"IM002", 0,
+                                       "the driver could not be loaded: is it installed, and registered "
+                                       "under that name (odbcinst -q -d)?"});
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     RaiseOdbc(diagnostics, where_);
   }
@@ -324,6 +329,38 @@ bool OdbcConnection::ConnectionDead() const {
          dead == SQL_CD_TRUE;
 }
 
+ColumnInfo OdbcConnection::DescribeColumn(CachedStatement& entry, int column, std::string_view context) {
+  SQLHSTMT stmt = entry.stmt.get();
+  const auto c = static_cast<SQLUSMALLINT>(column);
+  char16_t name[256] = {};
+  SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
+  SQLULEN size = 0;
+  if (Failed(SQLDescribeColW(stmt, c, reinterpret_cast<SQLWCHAR*>(name), 256, &nameLength, &sqlType, &size, &digits,
+                             &nullable)))
+    Fail(SQL_HANDLE_STMT, stmt, context);
+  const std::string reported = FromWide(name, std::clamp<SQLSMALLINT>(nameLength, 0, 255));
+
+  // The spelling in the text, worked out once per statement and reported name.
+  auto known =
+      std::find_if(entry.names.begin(), entry.names.end(), [&reported](const auto& n) { return n.first == reported; });
+  if (known == entry.names.end())
+    known = entry.names.insert(entry.names.end(), {reported, ColumnNameAsWritten(entry.sql, reported)});
+
+  SQLLEN isUnsigned = SQL_FALSE;
+  SQLColAttributeW(stmt, c, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+  int type = ColumnTypeOfSqlType(sqlType, isUnsigned == SQL_TRUE);
+  if (type == adVarChar || type == adVarWChar || type == adChar || type == adWChar) {
+    // A driver over a database without strict column types (SQLite's) reports a decimal column
+    // as text; its declared type name still tells.
+    char16_t typeName[64] = {};
+    SQLSMALLINT typeNameBytes = 0;
+    if (!Failed(SQLColAttributeW(stmt, c, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &typeNameBytes, nullptr)) &&
+        IsDecimalTypeName(FromWide(typeName, std::clamp<SQLSMALLINT>(typeNameBytes / 2, 0, 63))))
+      type = adNumeric;
+  }
+  return ColumnInfo{known->second, type};
+}
+
 ResultSet OdbcConnection::Execute(std::string_view sql, std::span<const BoundParameter> params) {
   ScopedUtf8Locale utf8;
   if (const int level = IsolationLevel(sql); level != 0) {
@@ -354,36 +391,7 @@ ResultSet OdbcConnection::Execute(std::string_view sql, std::span<const BoundPar
     ResultSet result;
     SQLSMALLINT columns = 0;
     if (rc != SQL_NO_DATA && Failed(SQLNumResultCols(stmt, &columns))) Fail(SQL_HANDLE_STMT, stmt, context);
-    std::vector<int> types(static_cast<std::size_t>(columns));
-    for (SQLSMALLINT c = 1; c <= columns; ++c) {
-      char16_t name[256] = {};
-      SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
-      SQLULEN size = 0;
-      if (Failed(SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(c), reinterpret_cast<SQLWCHAR*>(name), 256,
-                                 &nameLength, &sqlType, &size, &digits, &nullable)))
-        Fail(SQL_HANDLE_STMT, stmt, context);
-      SQLLEN isUnsigned = SQL_FALSE;
-      SQLColAttributeW(stmt, static_cast<SQLUSMALLINT>(c), SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
-      const std::string reported = FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(nameLength, 0)), 255));
-      // The spelling in the text, worked out once per statement and reported name.
-      auto known = std::find_if(entry.names.begin(), entry.names.end(),
-                                [&reported](const auto& n) { return n.first == reported; });
-      if (known == entry.names.end())
-        known = entry.names.insert(entry.names.end(), {reported, ColumnNameAsWritten(sql, reported)});
-      int type = ColumnTypeOfSqlType(sqlType, isUnsigned == SQL_TRUE);
-      if (type == adVarChar || type == adVarWChar || type == adChar || type == adWChar) {
-        // A driver over a database without strict column types (SQLite's) reports a decimal
-        // column as text; its declared type name still tells.
-        char16_t typeName[64] = {};
-        SQLSMALLINT typeNameLength = 0;
-        if (!Failed(SQLColAttributeW(stmt, static_cast<SQLUSMALLINT>(c), SQL_DESC_TYPE_NAME, typeName, sizeof typeName,
-                                     &typeNameLength, nullptr)) &&
-            IsDecimalTypeName(FromWide(typeName, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(typeNameLength, 0)) / 2, 63))))
-          type = adNumeric;
-      }
-      types[static_cast<std::size_t>(c - 1)] = type;
-      result.columns.push_back(ColumnInfo{known->second, type});
-    }
+    for (SQLSMALLINT c = 1; c <= columns; ++c) result.columns.push_back(DescribeColumn(entry, c, context));
 
     if (columns > 0) {
       for (;;) {
@@ -394,7 +402,7 @@ ResultSet OdbcConnection::Execute(std::string_view sql, std::span<const BoundPar
         row.reserve(static_cast<std::size_t>(columns));
         for (SQLSMALLINT c = 1; c <= columns; ++c) {
           try {
-            row.push_back(ReadValue(stmt, c, types[static_cast<std::size_t>(c - 1)], sql));
+            row.push_back(ReadValue(stmt, c, result.columns[static_cast<std::size_t>(c - 1)].type, sql));
           } catch (const automation::Error&) {
             if (ConnectionDead()) broken_ = true;
             throw;
@@ -455,8 +463,9 @@ void OdbcConnection::Commit() {
   ScopedUtf8Locale utf8;
   // Some drivers report a commit on a lost connection as done; the server rolled it back.
   if (broken_)
-    RaiseOdbc({Diagnostic{"08003", 0, "the connection to the database was lost during the transaction, so the "
-                                      "server rolled it back; nothing of it was committed"}},
+    RaiseOdbc({Diagnostic{"08003", 0,
+                          "the connection to the database was lost during the transaction, so the "
+                          "server rolled it back; nothing of it was committed"}},
               "committing the transaction, " + where_);
   if (Failed(SQLEndTran(SQL_HANDLE_DBC, dbc_, SQL_COMMIT))) Fail(SQL_HANDLE_DBC, dbc_, "committing the transaction");
   transactionBegun_ = false;
@@ -505,7 +514,8 @@ std::vector<std::pair<std::string, Variant>> OdbcConnection::Properties() {
   if (auto multiple = InfoText(SQL_MULT_RESULT_SETS))
     properties.emplace_back("Multiple Results", Variant(std::int32_t{*multiple == "Y" ? 1 : 0}));
   if (auto like = InfoText(SQL_LIKE_ESCAPE_CLAUSE)) properties.emplace_back("Like Escape Clause", Variant(*like));
-  if (auto ief = InfoText(SQL_INTEGRITY)) properties.emplace_back("Integrity Enhancement Facility", Variant(*ief == "Y"));
+  if (auto ief = InfoText(SQL_INTEGRITY))
+    properties.emplace_back("Integrity Enhancement Facility", Variant(*ief == "Y"));
   const std::pair<const char*, unsigned short> masks[] = {{"Numeric Functions", SQL_NUMERIC_FUNCTIONS},
                                                           {"String Functions", SQL_STRING_FUNCTIONS},
                                                           {"System Functions", SQL_SYSTEM_FUNCTIONS},

@@ -86,6 +86,7 @@ class OdbcConnection final : public PhysicalConnection {
 
  private:
   class StatementCache;
+  struct CachedStatement;
 
   // Raises the error of the handle's diagnostics, marking the connection unfit when they (or the
   // driver) say that it is lost.
@@ -98,6 +99,8 @@ class OdbcConnection final : public PhysicalConnection {
   // place when the server has ended it. Called outside a transaction only. Raises the error of
   // the new connection.
   void EnsureAlive();
+  // The name (spelled as the statement text spells it) and data type code of a result column.
+  ColumnInfo DescribeColumn(CachedStatement& entry, int column, std::string_view context);
   // Whether the driver knows the connection to be lost (SQL_ATTR_CONNECTION_DEAD).
   bool ConnectionDead() const;
   void SetAutocommit(bool on, std::string_view context);

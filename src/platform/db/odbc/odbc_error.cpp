@@ -16,9 +16,9 @@ std::vector<Diagnostic> Diagnostics(short handleType, void* handle) {
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
     std::u16string message(512, u'\0');
-    SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, state, &native,
-                                  reinterpret_cast<SQLWCHAR*>(message.data()),
-                                  static_cast<SQLSMALLINT>(message.size()), &length);
+    SQLRETURN rc =
+        SQLGetDiagRecW(handleType, handle, record, state, &native, reinterpret_cast<SQLWCHAR*>(message.data()),
+                       static_cast<SQLSMALLINT>(message.size()), &length);
     if (rc == SQL_SUCCESS_WITH_INFO && length >= static_cast<SQLSMALLINT>(message.size())) {
       message.assign(static_cast<std::size_t>(length) + 1, u'\0');
       rc = SQLGetDiagRecW(handleType, handle, record, state, &native, reinterpret_cast<SQLWCHAR*>(message.data()),

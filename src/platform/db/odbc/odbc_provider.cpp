@@ -60,8 +60,10 @@ std::unique_ptr<PhysicalConnection> OdbcProvider::Connect(std::string_view conne
   const std::string* driver = cs.Find("Driver");
   const std::string* dsn = cs.Find("DSN");
   if ((driver == nullptr || driver->empty()) && (dsn == nullptr || dsn->empty()))
-    RaiseDataError(adErrInvalidArgument, "ODBC connection string: 'Driver' or 'DSN' must name the driver or data source");
-  return std::make_unique<OdbcConnection>(OdbcEnvironment::Shared(), OdbcConnectText(cs), "connection: " + OdbcTarget(cs));
+    RaiseDataError(adErrInvalidArgument,
+                   "ODBC connection string: 'Driver' or 'DSN' must name the driver or data source");
+  return std::make_unique<OdbcConnection>(OdbcEnvironment::Shared(), OdbcConnectText(cs),
+                                          "connection: " + OdbcTarget(cs));
 }
 
 }  // namespace morvane::db::odbc

@@ -1,9 +1,8 @@
 #include "platform/db/odbc/odbc_values.h"
 
+#include <locale.h>
 #include <sql.h>
 #include <sqlext.h>
-
-#include <locale.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -33,9 +32,9 @@ constexpr std::size_t kLongBinary = 8000;
 enum class Kind { kShort, kLong, kBigInt, kBit, kReal, kDouble, kCurrency, kTimestamp, kDate, kTime, kText, kBinary };
 
 struct Target {
-  VarType vt;                     // the automation type the value is converted to
+  VarType vt;  // the automation type the value is converted to
   Kind kind;
-  SQLSMALLINT textSqlType = 0;    // for kText: SQL_WVARCHAR or SQL_VARCHAR
+  SQLSMALLINT textSqlType = 0;  // for kText: SQL_WVARCHAR or SQL_VARCHAR
 };
 
 std::string Context(std::size_t index, std::string_view sql) {
@@ -116,43 +115,65 @@ Target TargetOfValue(const Variant& v) {
     case automation::VT_NULL:
       return {automation::VT_BSTR, Kind::kText, SQL_WVARCHAR};
     default:
-      automation::Raise(automation::errors::kTypeMismatch, std::nullopt,
-                        "Type mismatch: a value of type " + std::string(automation::VarTypeName(v.vt())) +
-                            " cannot be bound");
+      automation::Raise(
+          automation::errors::kTypeMismatch, std::nullopt,
+          "Type mismatch: a value of type " + std::string(automation::VarTypeName(v.vt())) + " cannot be bound");
   }
 }
 
 SQLSMALLINT CTypeOf(const Target& t) {
   switch (t.kind) {
-    case Kind::kShort: return SQL_C_SSHORT;
-    case Kind::kLong: return SQL_C_SLONG;
-    case Kind::kBigInt: return SQL_C_SBIGINT;
-    case Kind::kBit: return SQL_C_BIT;
-    case Kind::kReal: return SQL_C_FLOAT;
-    case Kind::kDouble: return SQL_C_DOUBLE;
-    case Kind::kTimestamp: return SQL_C_TYPE_TIMESTAMP;
-    case Kind::kDate: return SQL_C_TYPE_DATE;
-    case Kind::kTime: return SQL_C_TYPE_TIME;
-    case Kind::kBinary: return SQL_C_BINARY;
+    case Kind::kShort:
+      return SQL_C_SSHORT;
+    case Kind::kLong:
+      return SQL_C_SLONG;
+    case Kind::kBigInt:
+      return SQL_C_SBIGINT;
+    case Kind::kBit:
+      return SQL_C_BIT;
+    case Kind::kReal:
+      return SQL_C_FLOAT;
+    case Kind::kDouble:
+      return SQL_C_DOUBLE;
+    case Kind::kTimestamp:
+      return SQL_C_TYPE_TIMESTAMP;
+    case Kind::kDate:
+      return SQL_C_TYPE_DATE;
+    case Kind::kTime:
+      return SQL_C_TYPE_TIME;
+    case Kind::kBinary:
+      return SQL_C_BINARY;
     case Kind::kCurrency:
-    case Kind::kText: return SQL_C_WCHAR;
+    case Kind::kText:
+      return SQL_C_WCHAR;
   }
   return SQL_C_WCHAR;
 }
 
 SQLSMALLINT SqlTypeOf(const Target& t, std::size_t length) {
   switch (t.kind) {
-    case Kind::kShort: return SQL_SMALLINT;
-    case Kind::kLong: return SQL_INTEGER;
-    case Kind::kBigInt: return SQL_BIGINT;
-    case Kind::kBit: return SQL_BIT;
-    case Kind::kReal: return SQL_REAL;
-    case Kind::kDouble: return SQL_DOUBLE;
-    case Kind::kCurrency: return SQL_DECIMAL;
-    case Kind::kTimestamp: return SQL_TYPE_TIMESTAMP;
-    case Kind::kDate: return SQL_TYPE_DATE;
-    case Kind::kTime: return SQL_TYPE_TIME;
-    case Kind::kBinary: return length > kLongBinary ? SQL_LONGVARBINARY : SQL_VARBINARY;
+    case Kind::kShort:
+      return SQL_SMALLINT;
+    case Kind::kLong:
+      return SQL_INTEGER;
+    case Kind::kBigInt:
+      return SQL_BIGINT;
+    case Kind::kBit:
+      return SQL_BIT;
+    case Kind::kReal:
+      return SQL_REAL;
+    case Kind::kDouble:
+      return SQL_DOUBLE;
+    case Kind::kCurrency:
+      return SQL_DECIMAL;
+    case Kind::kTimestamp:
+      return SQL_TYPE_TIMESTAMP;
+    case Kind::kDate:
+      return SQL_TYPE_DATE;
+    case Kind::kTime:
+      return SQL_TYPE_TIME;
+    case Kind::kBinary:
+      return length > kLongBinary ? SQL_LONGVARBINARY : SQL_VARBINARY;
     case Kind::kText:
       if (t.textSqlType == SQL_WVARCHAR) return length > kLongWideText ? SQL_WLONGVARCHAR : SQL_WVARCHAR;
       return length > kLongText ? SQL_LONGVARCHAR : SQL_VARCHAR;
@@ -416,42 +437,64 @@ void ParameterBinding::Bind(void* statement, std::span<const BoundParameter> par
         slot.indicator = 0;  // fixed-length C types ignore it
       }
     }
-    const SQLRETURN rc = SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, CTypeOf(target),
-                                          SqlTypeOf(target, length), columnSize, digits, value, bufferLength,
-                                          &slot.indicator);
+    const SQLRETURN rc =
+        SQLBindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, CTypeOf(target),
+                         SqlTypeOf(target, length), columnSize, digits, value, bufferLength, &slot.indicator);
     if (Failed(rc)) RaiseStatement(stmt, Context(i, sql));
   }
 }
 
 int ColumnTypeOfSqlType(int sqlType, bool isUnsigned) {
   switch (sqlType) {
-    case SQL_CHAR: return adChar;
-    case SQL_VARCHAR: return adVarChar;
-    case SQL_LONGVARCHAR: return adLongVarChar;
-    case SQL_WCHAR: return adWChar;
-    case SQL_WVARCHAR: return adVarWChar;
-    case SQL_WLONGVARCHAR: return adLongVarWChar;
+    case SQL_CHAR:
+      return adChar;
+    case SQL_VARCHAR:
+      return adVarChar;
+    case SQL_LONGVARCHAR:
+      return adLongVarChar;
+    case SQL_WCHAR:
+      return adWChar;
+    case SQL_WVARCHAR:
+      return adVarWChar;
+    case SQL_WLONGVARCHAR:
+      return adLongVarWChar;
     case SQL_DECIMAL:
-    case SQL_NUMERIC: return adNumeric;
-    case SQL_SMALLINT: return adSmallInt;
-    case SQL_INTEGER: return adInteger;
-    case SQL_REAL: return adSingle;
+    case SQL_NUMERIC:
+      return adNumeric;
+    case SQL_SMALLINT:
+      return adSmallInt;
+    case SQL_INTEGER:
+      return adInteger;
+    case SQL_REAL:
+      return adSingle;
     case SQL_FLOAT:
-    case SQL_DOUBLE: return adDouble;
-    case SQL_BIT: return adBoolean;
-    case SQL_TINYINT: return isUnsigned ? adUnsignedTinyInt : adTinyInt;
-    case SQL_BIGINT: return adBigInt;
-    case SQL_BINARY: return adBinary;
-    case SQL_VARBINARY: return adVarBinary;
-    case SQL_LONGVARBINARY: return adLongVarBinary;
+    case SQL_DOUBLE:
+      return adDouble;
+    case SQL_BIT:
+      return adBoolean;
+    case SQL_TINYINT:
+      return isUnsigned ? adUnsignedTinyInt : adTinyInt;
+    case SQL_BIGINT:
+      return adBigInt;
+    case SQL_BINARY:
+      return adBinary;
+    case SQL_VARBINARY:
+      return adVarBinary;
+    case SQL_LONGVARBINARY:
+      return adLongVarBinary;
     case SQL_TYPE_DATE:
-    case SQL_DATE: return adDBDate;
+    case SQL_DATE:
+      return adDBDate;
     case SQL_TYPE_TIME:
-    case SQL_TIME: return adDBTime;
+    case SQL_TIME:
+      return adDBTime;
     case SQL_TYPE_TIMESTAMP:
-    case SQL_TIMESTAMP: return adDBTimeStamp;
-    case SQL_GUID: return adGUID;
-    default: return adVarWChar;  // anything else is read as its text
+    case SQL_TIMESTAMP:
+      return adDBTimeStamp;
+    case SQL_GUID:
+      return adGUID;
+    default:
+      return adVarWChar;  // anything else is read as its text
   }
 }
 

@@ -131,6 +131,10 @@ class SqliteConnection::StatementCache {
     std::string sql;
     StatementPtr stmt;
     bool changesRows = false;
+    // The result's columns with their declared types, as read when the statement had been
+    // prepared `reprepares` times (SQLite prepares it again after a schema change; -1: not read).
+    std::vector<ColumnInfo> columns;
+    int reprepares = -1;
   };
 
   explicit StatementCache(SqliteConnection& owner) : owner_(owner) {}
@@ -142,7 +146,7 @@ class SqliteConnection::StatementCache {
       entries_.splice(entries_.begin(), entries_, it->second);
       return *it->second;
     }
-    Entry entry{std::string(sql), Prepare(sql), false};
+    Entry entry{std::string(sql), Prepare(sql), false, {}, -1};
     entry.changesRows = ChangesRows(entry.stmt.get(), sql);
     entries_.push_front(std::move(entry));
     index_.emplace(entries_.front().sql, entries_.begin());
@@ -243,13 +247,19 @@ ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundP
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, sql);
   ResultSet result;
   const int columns = sqlite3_column_count(stmt);
-  result.columns.resize(static_cast<std::size_t>(columns));
-  for (int c = 0; c < columns; ++c) {
-    const char* name = sqlite3_column_name(stmt, c);
-    const char* declared = sqlite3_column_decltype(stmt, c);
-    result.columns[c].name = name != nullptr ? name : "";
-    result.columns[c].type = ColumnTypeOfDeclared(declared != nullptr ? declared : "");
+  // The names and declared types are read once per preparation of the statement.
+  const int reprepares = sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_REPREPARE, 0);
+  if (entry.reprepares != reprepares || entry.columns.size() != static_cast<std::size_t>(columns)) {
+    entry.columns.assign(static_cast<std::size_t>(columns), ColumnInfo{});
+    for (int c = 0; c < columns; ++c) {
+      const char* name = sqlite3_column_name(stmt, c);
+      const char* declared = sqlite3_column_decltype(stmt, c);
+      entry.columns[c].name = name != nullptr ? name : "";
+      entry.columns[c].type = ColumnTypeOfDeclared(declared != nullptr ? declared : "");
+    }
+    entry.reprepares = reprepares;
   }
+  result.columns = entry.columns;
 
   for (; rc == SQLITE_ROW; rc = sqlite3_step(stmt)) {
     std::vector<Variant>& row = result.rows.emplace_back();
