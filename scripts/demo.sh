@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the embedded SQLite default: creates the demo database and lists the voucher
-# template settings of category 302 through the component, by late binding.
+# template settings of category 302 through the component, by late binding; then serves the same
+# calls over HTTP (morvane serve) in the foreground until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/morvane

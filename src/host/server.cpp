@@ -1,8 +1,6 @@
 #include "host/server.h"
 
-#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -13,6 +11,7 @@
 #include "host/late_call.h"
 #include "host/server_access_log.h"
 #include "host/server_allow_list.h"
+#include "host/server_classes.h"
 #include "host/server_http.h"
 #include "host/server_transactions.h"
 #include "platform/automation/error.h"
@@ -42,6 +41,7 @@ std::string_view Trim(std::string_view text) {
 // Compares without a shortcut on the first difference, so the time taken does not tell how much
 // of a guessed token was right.
 bool SameSecret(std::string_view given, std::string_view expected) {
+  if (expected.empty()) return given.empty();
   unsigned char difference = given.size() == expected.size() ? 0 : 1;
   for (std::size_t i = 0; i < given.size(); ++i)
     difference |= static_cast<unsigned char>(given[i] ^ expected[i % expected.size()]);
@@ -93,61 +93,6 @@ std::string LoggedPath(const std::string& path) {
     return LogSafe(out);
   }
   return LogSafe(path);
-}
-
-std::string_view AttributeName(automation::TransactionAttribute attribute) {
-  switch (attribute) {
-    case automation::TransactionAttribute::Required: return "Required";
-    case automation::TransactionAttribute::Supported: return "Supported";
-    case automation::TransactionAttribute::NotSupported: break;
-  }
-  return "NotSupported";
-}
-
-std::string_view KindName(automation::InvokeKind kind) {
-  switch (kind) {
-    case automation::InvokeKind::PropertyGet: return "propertyGet";
-    case automation::InvokeKind::PropertyPut: return "propertyPut";
-    case automation::InvokeKind::Method: break;
-  }
-  return "method";
-}
-
-Json ClassJson(const automation::TypeInfo& info) {
-  Json members = Json::array();
-  for (const auto& member : info.members) {
-    Json params = Json::array();
-    for (const auto& param : member.params) {
-      Json defaultValue = nullptr;
-      if (param.optional && !param.defaultValue.IsMissing()) {
-        try {
-          defaultValue = ToJson(param.defaultValue);
-        } catch (const JsonFormError&) {
-          defaultValue = nullptr;
-        }
-      }
-      params.push_back(Json{{"name", param.name},
-                            {"type", std::string(automation::VarTypeName(param.type))},
-                            {"byRef", param.byRef},
-                            {"optional", param.optional},
-                            {"default", defaultValue}});
-    }
-    members.push_back(Json{{"name", member.name},
-                           {"dispId", member.dispId},
-                           {"kind", std::string(KindName(member.kind))},
-                           {"result", member.result == automation::VT_EMPTY
-                                          ? Json(nullptr)
-                                          : Json(std::string(automation::VarTypeName(member.result)))},
-                           {"params", std::move(params)}});
-  }
-  return Json{{"progId", info.progId},
-              {"className", info.className},
-              {"clsid", info.clsid},
-              {"interface", info.interfaceName},
-              {"iid", info.iid},
-              {"typeLibrary", info.typeLibrary},
-              {"transaction", std::string(AttributeName(info.transaction))},
-              {"members", std::move(members)}};
 }
 
 enum class BodyFailure { TooLarge, TimedOut, Unreadable, Unsupported };
