@@ -4,7 +4,6 @@
 // through Report. A failure throws; the process then exits with status 1.
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <string>
@@ -22,20 +21,5 @@ const std::map<std::string, ChildMain>& Children();
 void AddSqliteChildren(std::map<std::string, ChildMain>& children);
 void AddHttpChildren(std::map<std::string, ChildMain>& children);
 void AddOdbcChildren(std::map<std::string, ChildMain>& children);
-
-// Times one section of a child: Stop reports "seconds" (elapsed, steady clock) and
-// "cpu_seconds" (the process's CPU time, every thread), the second being less disturbed by other
-// work on a shared machine.
-class SectionTimer {
- public:
-  SectionTimer() : wall_(std::chrono::steady_clock::now()), cpu_(ProcessCpuSeconds()) {}
-  void Stop() const;
-
-  static double ProcessCpuSeconds();
-
- private:
-  std::chrono::steady_clock::time_point wall_;
-  double cpu_;
-};
 
 }  // namespace morvane::bench

@@ -1,10 +1,10 @@
 #include "bench_process.h"
 
-#include <time.h>
-
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,7 +15,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "bench_children.h"
 
 namespace morvane::bench {
 
@@ -97,7 +96,8 @@ ChildResult RunChild(const std::vector<std::string>& args) {
   return result;
 }
 
-BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& args) {
+BackgroundProcess::BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
+                                     const std::string& errorFile) {
   std::vector<std::string> full{program};
   full.insert(full.end(), args.begin(), args.end());
   std::vector<char*> argv = Argv(full);
@@ -105,6 +105,13 @@ BackgroundProcess::BackgroundProcess(const std::string& program, const std::vect
   pid_ = ::fork();
   if (pid_ < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
   if (pid_ == 0) {
+    if (!errorFile.empty()) {
+      const int fd = ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fd >= 0) {
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+      }
+    }
     ::execv(argv[0], argv.data());
     std::perror(argv[0]);
     _exit(127);

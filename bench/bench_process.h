@@ -7,6 +7,7 @@
 // Thread rules: RunChild may be called from one thread at a time (it forks).
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,8 +34,10 @@ ChildResult RunChild(const std::vector<std::string>& args);
 // The destructor stops it (SIGTERM, then SIGKILL after two seconds) and reaps it.
 class BackgroundProcess {
  public:
-  // Starts `program` with `args` (argv[0] is `program`). Throws std::runtime_error.
-  BackgroundProcess(const std::string& program, const std::vector<std::string>& args);
+  // Starts `program` with `args` (argv[0] is `program`); its standard error goes to `errorFile`
+  // when one is named. Throws std::runtime_error.
+  BackgroundProcess(const std::string& program, const std::vector<std::string>& args,
+                    const std::string& errorFile = "");
   ~BackgroundProcess();
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
@@ -46,6 +49,21 @@ class BackgroundProcess {
  private:
   int pid_ = -1;
   bool reaped_ = false;
+};
+
+// Times one section of a child: Stop reports "seconds" (elapsed, steady clock) and
+// "cpu_seconds" (the process's CPU time, every thread), the second being less disturbed by other
+// work on a shared machine.
+class SectionTimer {
+ public:
+  SectionTimer() : wall_(std::chrono::steady_clock::now()), cpu_(ProcessCpuSeconds()) {}
+  void Stop() const;
+
+  static double ProcessCpuSeconds();
+
+ private:
+  std::chrono::steady_clock::time_point wall_;
+  double cpu_;
 };
 
 // Writes one "key=value" line for the parent (children only).

@@ -4,6 +4,7 @@
 //   asslist-{system,baseline}      DATABASE
 //   connections-{system,baseline}  DATABASE COUNT
 //   make-database                  PATH DEPARTMENTS   (setup for profiling by hand)
+//   idle                                               (the floor of the resident sizes)
 #include <sqlite3.h>
 
 #include <stdexcept>
@@ -240,6 +241,9 @@ void ConnectionsBaseline(const ChildArgs& a) {
   timer.Stop();
 }
 
+// A process that loads the program and does nothing: the floor under every peak resident size.
+void Idle(const ChildArgs&) { Report("seconds", 0.0); }
+
 // Setup for profiling a measurement by hand: a database of the schema at PATH with N + N
 // departments (N = 0: none), as the GetAssList figure uses.
 void MakeDatabase(const ChildArgs& a) {
@@ -258,6 +262,7 @@ void AddSqliteChildren(std::map<std::string, ChildMain>& children) {
   children["connections-system"] = ConnectionsSystem;
   children["connections-baseline"] = ConnectionsBaseline;
   children["make-database"] = MakeDatabase;
+  children["idle"] = Idle;
 }
 
 }  // namespace morvane::bench
@@ -305,6 +310,10 @@ std::vector<FigureRow> SqliteFigures(const Context& ctx) {
     rows.push_back(time);
     FigureRow memory =
         Compare(ctx, what + ": peak resident size", MedianRss(s.system), MedianRss(s.baseline), "KiB", 2.0, true);
+    const double idle = static_cast<double>(RunChild({"idle"}).maxRssKiB);
+    memory.note = "Peak resident size of a whole measurement process (ru_maxrss); one that loads the program and "
+                  "does nothing peaks at " + FormatKiB(idle) + ", and above that floor the ratio is " +
+                  FormatNumber((MedianRss(s.system) - idle) / (MedianRss(s.baseline) - idle), 2) + "×.";
     rows.push_back(memory);
   }
 

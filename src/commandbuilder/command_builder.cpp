@@ -84,6 +84,7 @@ void CommandBuilder::DescribField(std::string Name, std::int32_t DataType, std::
   m_Texts.clear();
   m_KeyListing.reset();
   m_RepeatedNames.reset();
+  m_ErrItemTexts.clear();
   if (Value) FieldsRef().SetValue(stored.Name, *Value);
 }
 
@@ -140,18 +141,14 @@ void CommandBuilder::PrepareCommand() {
   ClearParameters();
 }
 
-void CommandBuilder::ClearParameters() {
-  // Emptied from the end: the same empty collection as deleting the first one repeatedly.
-  db::Parameters& parameters = m_Command->GetParameters();
-  while (parameters.Count() != 0) parameters.Delete(parameters.Count() - 1);
-}
+void CommandBuilder::ClearParameters() { m_Command->GetParameters().Clear(); }
 
 CommandBuilder::PresentFields CommandBuilder::Present(const objlib::RecordRef& r) const {
   PresentFields present;
   present.reserve(static_cast<std::size_t>(m_Count));
   for (std::int32_t i = 1; i <= m_Count; ++i) {
     Variant value;
-    if (r.Lookup(Description(i).Name, &value)) present.push_back(PresentField{i, std::move(value)});
+    if (r.Lookup(Description(i).Name, &value)) present.emplace_back(i, std::move(value));
   }
   if (present.empty()) automation::Raise(kInvalidProcedureCall);
   return present;
@@ -186,8 +183,8 @@ std::string CommandBuilder::AssignmentList(const PresentFields& present, std::st
 }
 
 void CommandBuilder::BindValue(const FieldDesc& f, std::string name, Variant value) {
-  m_Command->GetParameters().Append(
-      db::Command::CreateParameter(std::move(name), f.BindType, db::adParamInput, f.ActualSize, std::move(value)));
+  // Made in place: what Command::CreateParameter makes, without passing the value on once more.
+  m_Command->GetParameters().Append(std::move(name), f.BindType, db::adParamInput, f.ActualSize, std::move(value));
 }
 
 void CommandBuilder::BindValues(PresentFields&& present) {

@@ -174,6 +174,9 @@ class CommandBuilder {
   // True when two descriptions name the same field (letter case ignored); worked out once per
   // description set.
   bool HasRepeatedNames();
+  // The error item code of description `index` as text (what the value check names the field
+  // by); worked out once per description set.
+  const std::string& ErrItemText(std::int32_t index);
   bool IndexValueExists(const FieldDesc& f);
   // True when a row holds the values of the record's described fields (given as Present of it).
   bool RecordExists(PresentFields&& r);
@@ -200,8 +203,10 @@ class CommandBuilder {
   // Statement texts already joined, by statement kind and the described fields they list. The
   // descriptions and the table name are fixed while an entry is used; both clear it.
   std::unordered_map<std::string, std::string> m_Texts;
+  std::string m_TextKey;  // the buffer BuildStatement joins a key of m_Texts in
   std::optional<std::vector<std::pair<std::int32_t, std::int32_t>>> m_KeyListing;
   std::optional<bool> m_RepeatedNames;
+  std::vector<std::string> m_ErrItemTexts;
 };
 
 }  // namespace morvane::commandbuilder

@@ -39,9 +39,10 @@ void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* p
   for (std::int32_t i = 1; i <= m_Count; ++i) {
     const FieldDesc& f = Description(i);
     Variant v;  // a key field that is absent and gets no default enters the key as Empty
+    bool listed = true;  // the field holds a value in Fields when the iteration ends
     if (fields.Lookup(f.Name, &v)) {
       const auto given = v.vt();
-      support::CheckFieldValue(ds, std::to_string(f.ErrItem), v, support::GetVarType(f.DataType), f.Size, f.Required);
+      support::CheckFieldValue(ds, ErrItemText(i), v, support::GetVarType(f.DataType), f.Size, f.Required);
       // The value goes back into Fields only when the check changed it (a conversion, or Empty
       // made Null, always changes its type) or a default stands in for it.
       bool changed = v.vt() != given;
@@ -50,12 +51,12 @@ void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* p
         changed = true;
       }
       if (changed) fields.SetValue(f.Name, v);
-      if (present != nullptr) present->push_back(PresentField{i, v});
     } else if (CreateNew && f.Required) {
       if (f.Default.IsEmpty()) support::RaiseFieldError(ds, kRequiredValueMissing, std::to_string(f.ErrItem));
       fields.SetValue(f.Name, f.Default);
       v = f.Default;
-      if (present != nullptr) present->push_back(PresentField{i, v});
+    } else {
+      listed = false;
     }
     // A field without a value (absent, or empty and not required) has nothing to compare with
     // other rows, an allowed-value list or a referenced column.
@@ -64,16 +65,29 @@ void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* p
       if (!f.Layout.empty()) CheckLayout(f);
       if (!f.SourceID.empty()) CheckSource(f);
     }
-    if (f.Pkey) keyValues[static_cast<std::size_t>(i)] = std::move(v);
+    if (present != nullptr && listed) {
+      if (f.Pkey) keyValues[static_cast<std::size_t>(i)] = v;
+      present->emplace_back(i, std::move(v));
+    } else if (f.Pkey) {
+      keyValues[static_cast<std::size_t>(i)] = std::move(v);
+    }
   }
   const auto& listing = KeyListing();
   if (listing.empty()) return;  // a table without key fields has no existence check
   PresentFields key;
   key.reserve(listing.size());
-  for (const auto& [listed, source] : listing) key.push_back(PresentField{listed, keyValues[static_cast<std::size_t>(source)]});
+  for (const auto& [listed, source] : listing) key.emplace_back(listed, keyValues[static_cast<std::size_t>(source)]);
   const bool exists = RecordExists(std::move(key));
   if (exists && CreateNew) support::RaiseRecordError(ds, kKeyStored);
   if (!exists && !CreateNew) support::RaiseRecordError(ds, kKeyNotStored);
+}
+
+const std::string& CommandBuilder::ErrItemText(std::int32_t index) {
+  if (m_ErrItemTexts.size() != static_cast<std::size_t>(m_Count)) {
+    m_ErrItemTexts.clear();
+    for (std::int32_t i = 1; i <= m_Count; ++i) m_ErrItemTexts.push_back(std::to_string(Description(i).ErrItem));
+  }
+  return m_ErrItemTexts[static_cast<std::size_t>(index - 1)];
 }
 
 bool CommandBuilder::HasRepeatedNames() {

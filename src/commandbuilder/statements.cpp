@@ -83,7 +83,10 @@ bool CommandBuilder::ExecStatement(StatementKind kind, DispatchPtr& aFilter) {
 const std::string& CommandBuilder::BuildStatement(StatementKind kind, PresentFields&& fields, PresentFields&& filter) {
   // The text depends only on the kind and on which described fields are listed, so it is joined
   // once per builder and shape; the values are bound anew every time.
-  std::string key(1, static_cast<char>('0' + static_cast<int>(kind)));
+  // The key is joined in a buffer kept from statement to statement, so that it costs no memory
+  // of its own unless the text is new.
+  std::string& key = m_TextKey;
+  key.assign(1, static_cast<char>('0' + static_cast<int>(kind)));
   AppendIndexes(key, fields);
   AppendIndexes(key, filter);
   auto cached = m_Texts.find(key);
@@ -103,7 +106,7 @@ const std::string& CommandBuilder::BuildStatement(StatementKind kind, PresentFie
         text = "SELECT " + ColumnList(filter) + " FROM " + m_TableName + " WHERE " + AssignmentList(filter, "AND");
         break;
     }
-    cached = m_Texts.emplace(std::move(key), std::move(text)).first;
+    cached = m_Texts.emplace(key, std::move(text)).first;
   }
   BindValues(std::move(fields));
   BindValues(std::move(filter));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +24,45 @@ std::string Describe(const db::BoundParameter& p) {
   const std::string value = p.value.IsNull() ? "NULL" : support::ErrorValueText(p.value);
   return p.name + "=" + value + "/" + std::to_string(p.type) + "/" + std::to_string(p.size);
 }
+
+// A client's own record, reached by name only, that keeps a Null it is given as the text
+// "(none)": an INSERT must bind what the record holds after the checks, not what they computed.
+class NoNullRecord : public automation::DispatchObject<NoNullRecord> {
+ public:
+  static const automation::DispatchTable<NoNullRecord>& Table() {
+    using namespace automation;
+    static const DispatchTable<NoNullRecord> table =
+        DispatchTable<NoNullRecord>(TypeInfo{})
+            .Get("Value", 0, {{"Key", VT_BSTR}}, VT_VARIANT,
+                 [](NoNullRecord& self, std::span<Variant> a) {
+                   auto it = self.entries.find(a[0].text());
+                   return it == self.entries.end() ? Variant() : it->second;
+                 })
+            .Put("Value", 0, {{"Key", VT_BSTR}, {"V", VT_VARIANT}},
+                 [](NoNullRecord& self, std::span<Variant> a) {
+                   self.entries[a[0].text()] = a[1].IsNull() ? Variant("(none)") : a[1];
+                   return Variant();
+                 })
+            .Get("Count", 1, {}, VT_I4,
+                 [](NoNullRecord& self, std::span<Variant>) {
+                   return Variant(static_cast<std::int32_t>(self.entries.size()));
+                 })
+            .Method("Lookup", 2, {{"Key", VT_BSTR}, ParamInfo{"Out", VT_VARIANT, true, true}}, VT_BOOL,
+                    [](NoNullRecord& self, std::span<Variant> a) {
+                      auto it = self.entries.find(a[0].text());
+                      if (it == self.entries.end()) return Variant(false);
+                      if (!a[1].IsMissing()) a[1] = it->second;
+                      return Variant(true);
+                    })
+            .Method("Clone", 3, {}, VT_DISPATCH, [](NoNullRecord& self, std::span<Variant>) {
+              auto copy = std::make_shared<NoNullRecord>();
+              copy->entries = self.entries;
+              return Variant(DispatchPtr(copy));
+            });
+    return table;
+  }
+  std::map<std::string, Variant> entries;
+};
 
 struct Statement {
   std::string text;
@@ -47,6 +87,33 @@ const std::vector<Case>& Cases() {
        },
        {{"SELECT FID,FNo FROM T WHERE  FID=? AND FNo=? ", {"FID=a/202/10", "FNo=1/3/4"}},
         {"INSERT INTO T (FID,FNo,FName)VALUES (?,?,?)", {"FID=a/202/10", "FNo=1/3/4", "FName=n/202/20"}}}},
+      {"insert binds the checked values: a converted key, defaults of absent required fields",
+       [](BuilderDatabase& db) {
+         auto b = std::make_unique<CommandBuilder>();
+         b->InitClassDataEnv(db.Dsn("chs"));
+         b->Create("T");
+         b->DescribField("FID", 202, 10, true, {}, {}, "", false, true, "", 1);
+         b->DescribField("FNo", 3, 0, true, {}, {}, "", false, true, "", 2);
+         b->DescribField("FName", 202, 20, true, {}, Variant("dflt"), "", false, false, "", 3);
+         b->DescribField("FQty", 3, 0, true, {}, Variant(std::int32_t{0}), "", false, false, "", 4);
+         b->SetFields(BuilderDatabase::Record({{"FID", "a"}, {"FNo", "7"}}));
+         db.Recorder().ClearLog();
+         EXPECT_TRUE(b->ExecInsert());
+       },
+       {{"SELECT FID,FNo FROM T WHERE  FID=? AND FNo=? ", {"FID=a/202/10", "FNo=7/3/4"}},
+        {"INSERT INTO T (FID,FNo,FName,FQty)VALUES (?,?,?,?)",
+         {"FID=a/202/10", "FNo=7/3/4", "FName=dflt/202/20", "FQty=0/3/4"}}}},
+      {"insert of a client's record binds what the record holds after the checks",
+       [](BuilderDatabase& db) {
+         auto b = BuilderOnT(db);
+         auto record = std::make_shared<NoNullRecord>();
+         record->entries = {{"FID", Variant("a")}, {"FNo", Variant(std::int32_t{1})}, {"FName", Variant()}};
+         b->SetFields(record);
+         db.Recorder().ClearLog();
+         EXPECT_TRUE(b->ExecInsert());
+       },
+       {{"SELECT FID,FNo FROM T WHERE  FID=? AND FNo=? ", {"FID=a/202/10", "FNo=1/3/4"}},
+        {"INSERT INTO T (FID,FNo,FName)VALUES (?,?,?)", {"FID=a/202/10", "FNo=1/3/4", "FName=(none)/202/20"}}}},
       {"update reads the stored row, checks the key and writes every described column",
        [](BuilderDatabase& db) {
          db.Exec("INSERT INTO T VALUES ('a', 1, 'n', 5)");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <memory>
 #include <string>
 #include <vector>
@@ -129,6 +130,64 @@ TEST(KeyTableTest, RepeatedColumnNameKeepsItsPlaceAndFindsTheFirst) {
   EXPECT_EQ(t.Find("FID"), 0);
   EXPECT_EQ(t.Find("fName"), 2);
   EXPECT_EQ(t.Find("Other"), -1);
+}
+
+TEST(KeyTableTest, FindsEveryNameIgnoringCaseInSmallAndLargeTables) {
+  // Up to two dozen names are compared in order; a larger table keeps a hash index, built at
+  // once or when Add takes it past that size. Both must find the same positions.
+  for (const std::size_t size : {1u, 5u, 24u, 25u, 100u, 300u}) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < size; ++i) names.push_back("FName" + std::to_string(i));
+    const KeyTable built(names);
+    KeyTable added;
+    for (const std::string& name : names) added.Add(name);
+    for (const KeyTable* t : {&built, static_cast<const KeyTable*>(&added)}) {
+      ASSERT_EQ(t->size(), size);
+      for (std::size_t i = 0; i < size; ++i) {
+        std::string upper = names[i];
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        EXPECT_EQ(t->Find(names[i]), static_cast<std::ptrdiff_t>(i)) << "size " << size << " name " << names[i];
+        EXPECT_EQ(t->Find(upper), static_cast<std::ptrdiff_t>(i)) << "size " << size << " name " << upper;
+      }
+      EXPECT_EQ(t->Find("FName"), -1) << "size " << size;
+      EXPECT_EQ(t->Find("FName" + std::to_string(size)), -1) << "size " << size;
+    }
+  }
+}
+
+TEST(KeyTableTest, RepeatedNameIsFoundFirstWhateverTheHint) {
+  // A hint at the later of two equal names must not win over the first.
+  std::vector<std::string> small = {"FID", "FName", "fid"};
+  std::vector<std::string> large;
+  for (int i = 0; i < 40; ++i) large.push_back("C" + std::to_string(i));
+  large.push_back("c7");
+  for (const auto& names : {small, large}) {
+    const KeyTable t(names);
+    const std::size_t last = names.size() - 1;
+    EXPECT_EQ(t.Find(names[last], last), t.Find(names[last])) << names.size() << " names";
+    EXPECT_LT(t.Find(names[last], last), static_cast<std::ptrdiff_t>(last)) << names.size() << " names";
+  }
+  const KeyTable plain({"A", "B", "C"});
+  EXPECT_EQ(plain.Find("c", 2), 2);
+  EXPECT_EQ(plain.Find("a", 2), 0);  // a wrong hint only costs time
+  EXPECT_EQ(plain.Find("a", 99), 0);
+  EXPECT_EQ(plain.Find("D", 1), -1);
+}
+
+TEST(KeyedRecordTest, LookupsInAnyOrderFindTheirKeys) {
+  // Each lookup first tries the key after the previous hit; other orders must work as well.
+  KeyedRecord r;
+  const std::vector<std::string> keys = {"FVchClass", "FTypeID", "FExpDeptID", "FExpenseID", "FRemark"};
+  for (std::size_t i = 0; i < keys.size(); ++i) r.SetValue(keys[i], Variant(static_cast<std::int32_t>(i)));
+  const std::vector<std::vector<std::size_t>> orders = {{0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 2, 0, 4, 1, 3}};
+  for (const auto& order : orders) {
+    for (std::size_t i : order) {
+      Variant v;
+      ASSERT_TRUE(r.Lookup(keys[i], &v)) << keys[i];
+      EXPECT_EQ(v, Variant(static_cast<std::int32_t>(i))) << keys[i];
+    }
+    EXPECT_FALSE(r.Lookup("FGroupID"));
+  }
 }
 
 }  // namespace

@@ -60,6 +60,10 @@ TEST(TextMeterTest, MeasureCountsCodePointsAndEachMalformedByteAsOne) {
       {"above U+10FFFF", "\xF4\x90\x80\x80", 4},
       {"largest code point", "\xF4\x8F\xBF\xBF", 1},
       {"lead byte followed by ASCII", "\xC3" "A", 2},
+      {"three-byte lead before ASCII", "\xE4" "AB", 3},
+      {"three-byte lead, one continuation, then ASCII", "\xE4\xB8" "A", 3},
+      {"three-byte letter at the very end", "ab\xE4\xB8\xAD", 3},
+      {"highest three-byte lead", "\xEF\xBF\xBD", 1},
   };
   TextMeter meter;
   for (const Case& c : cases) EXPECT_EQ(meter.Measure(c.text), c.expected) << c.name;

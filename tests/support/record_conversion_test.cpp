@@ -87,6 +87,23 @@ TEST(RecordsetToList, ColumnsOfOneNameWriteOneKey) {
   EXPECT_EQ(single->Value("FID"), Variant(std::int32_t{9}));
 }
 
+TEST(RecordsetToList, TheRecordsetsFieldsReadEmptyAfterwards) {
+  // The values move into the records (a row's whole vector when the columns map one to one onto
+  // keys, value by value otherwise); reading the recordset again gives Empty, never stale data.
+  const std::vector<std::vector<std::string>> shapes = {{"FID", "FName"}, {"FID", "FName", "fid"}};
+  for (const auto& names : shapes) {
+    std::vector<Variant> row;
+    for (std::size_t c = 0; c < names.size(); ++c) row.push_back(Variant("v" + std::to_string(c)));
+    const auto rs = RecordsetOf(names, {row, row});
+    const auto list = RecordsetToList(*rs);
+    ASSERT_EQ(list->UBound(), 2) << names.size() << " columns";
+    EXPECT_EQ(RecordAt(*list, 2).Value("FName"), Variant("v1")) << names.size() << " columns";
+    rs->MoveFirst();
+    for (std::int32_t c = 0; c < rs->GetFields().Count(); ++c)
+      EXPECT_TRUE(rs->GetFields().Item(c).Value().IsEmpty()) << names.size() << " columns, column " << c;
+  }
+}
+
 TEST(RowToKeyedRecord, CopiesTheCurrentRowAndLeavesTheRecordsetWhereItIs) {
   const auto rs = RecordsetOf({"FTypeID", "FSize"}, {{Variant("301"), Variant(std::int32_t{10})},
                                                      {Variant("302"), Variant(std::int32_t{20})}});

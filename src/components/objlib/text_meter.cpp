@@ -51,17 +51,24 @@ std::size_t SequenceLength(std::string_view s) {
 }  // namespace
 
 std::int32_t TextMeter::Measure(std::string_view text) const {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
   std::int32_t count = 0;
-  while (!text.empty()) {
-    // A run of ASCII bytes is one character each.
-    std::size_t ascii = 0;
-    while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
-    count += static_cast<std::int32_t>(ascii);
-    text.remove_prefix(ascii);
-    if (text.empty()) break;
-    std::size_t n = SequenceLength(text);
-    text.remove_prefix(n == 0 ? 1 : n);  // a malformed byte counts as one character
-    ++count;
+  for (std::size_t i = 0; i < size; ++count) {
+    const unsigned char b0 = p[i];
+    if (b0 < 0x80) {
+      ++i;
+      continue;
+    }
+    // The common three-byte forms (most of the CJK range) whose second byte may be any
+    // continuation byte; every other form goes through the full check.
+    if (b0 >= 0xE1 && b0 != 0xED && b0 <= 0xEF && size - i >= 3 && (p[i + 1] & 0xC0) == 0x80 &&
+        (p[i + 2] & 0xC0) == 0x80) {
+      i += 3;
+      continue;
+    }
+    const std::size_t n = SequenceLength(text.substr(i));
+    i += n == 0 ? 1 : n;  // a malformed byte counts as one character
   }
   return count;
 }

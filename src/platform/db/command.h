@@ -25,6 +25,12 @@ class Parameters {
  public:
   std::int32_t Count() const { return static_cast<std::int32_t>(items_.size()); }
   void Append(Parameter p) { items_.push_back(std::move(p)); }
+  // Appends a parameter made in place from its parts.
+  void Append(std::string name, int type, int direction, std::int32_t size, Variant value) {
+    items_.emplace_back(std::move(name), type, direction, size, std::move(value));
+  }
+  // Deletes every parameter.
+  void Clear() { items_.clear(); }
   // Deletes the parameter at a 0-based index; raises 3265 outside the range.
   void Delete(std::int32_t index);
   // The parameter at a 0-based index; raises 3265 outside the range.
