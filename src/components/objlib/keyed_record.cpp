@@ -127,8 +127,8 @@ KeyedRecord::KeyedRecord(std::shared_ptr<const KeyTable> keys, std::vector<Varia
 }
 
 std::ptrdiff_t KeyedRecord::IndexOf(std::string_view key) const {
-  const std::ptrdiff_t i = keys_->Find(key, nextHint_);
-  if (i >= 0) nextHint_ = static_cast<std::size_t>(i) + 1;
+  const std::ptrdiff_t i = keys_->Find(key, nextHint_.position.load(std::memory_order_relaxed));
+  if (i >= 0) nextHint_.position.store(static_cast<std::size_t>(i) + 1, std::memory_order_relaxed);
   return i;
 }
 

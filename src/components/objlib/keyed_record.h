@@ -6,10 +6,13 @@
 //
 // Dispatch members (ProgID "ObjLib.KeyedRecord"): Value (default member, DISPID 0, get and put),
 // Count (1), Lookup(Key, [Value] by reference) (2), Clone (3).
-// One object is used by one thread at a time, also for reading (a lookup remembers where it
-// found its key, so that the next one, usually of the following key, tries there first).
+// One object is written by one thread at a time; reading from several threads at once is safe (a
+// lookup remembers where it found its key, so that the next one, usually of the following key,
+// tries there first; that hint is a relaxed atomic, since cached catalogue rows are read by every
+// thread).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -92,8 +95,18 @@ class KeyedRecord : public automation::DispatchObject<KeyedRecord> {
   std::ptrdiff_t IndexOf(std::string_view key) const;
 
   std::vector<Variant> values_;
-  // Where the next lookup probably finds its key: the position after the last one found.
-  mutable std::size_t nextHint_ = 0;
+  // Where the next lookup probably finds its key: the position after the last one found. Only a
+  // guess, so concurrent readers may overwrite each other's; copies start from the same guess.
+  struct LookupHint {
+    std::atomic<std::size_t> position{0};
+    LookupHint() = default;
+    LookupHint(const LookupHint& other) : position(other.position.load(std::memory_order_relaxed)) {}
+    LookupHint& operator=(const LookupHint& other) {
+      position.store(other.position.load(std::memory_order_relaxed), std::memory_order_relaxed);
+      return *this;
+    }
+  };
+  mutable LookupHint nextHint_;
 };
 
 }  // namespace morvane::objlib

@@ -75,9 +75,10 @@ struct FreeDeleter {
 }
 
 bool DeclaresUtf8(po_file_t file) {
-  const char* header = po_file_domain_header(file, nullptr);
+  // The header comes back as a copy of the entry's text that the caller frees.
+  std::unique_ptr<char, FreeDeleter> header(const_cast<char*>(po_file_domain_header(file, nullptr)));
   if (!header) return false;
-  std::unique_ptr<char, FreeDeleter> type(po_header_field(header, "Content-Type"));
+  std::unique_ptr<char, FreeDeleter> type(po_header_field(header.get(), "Content-Type"));
   if (!type) return false;
   std::string_view text(type.get());
   constexpr std::string_view kCharset = "charset=utf-8";

@@ -41,7 +41,7 @@ std::shared_ptr<Recordset> Command::Execute(std::int64_t* recordsAffected, int o
 
   std::vector<BoundParameter> bound;
   bound.reserve(parameters_.items().size());
-  for (const Parameter& p : parameters_.items()) bound.emplace_back(p.Name, p.Type, p.Direction, p.Size, p.Value);
+  for (const Parameter& p : parameters_.items()) bound.push_back(BoundParameter{p.Name, p.Type, p.Direction, p.Size, p.Value});
 
   ResultSet result = CommandType == adCmdTable ? connection->ExecuteWith("SELECT * FROM " + CommandText, bound)
                                                 : connection->ExecuteWith(CommandText, bound);
