@@ -4,7 +4,7 @@
 #
 # Usage: scripts/fuzz.sh [SECONDS] [NAME...]
 #   SECONDS  time for each fuzzer (default: $FUZZ_SECONDS, else 60)
-#   NAME     the fuzzers to run (change_type, parse_string, get_key_value, json_value); all by default
+#   NAME     the fuzzers to run (change_type, parse_string, get_key_value, json_value, host_request); all by default
 # Environment: FUZZ_BUILD_DIR (default build-fuzz), FUZZ_WORK (scratch folder, default a new one
 # under /tmp; kept when a fuzzer fails, removed otherwise unless FUZZ_KEEP=1), FUZZ_MAX_LEN
 # (longest input, default 4096).
@@ -20,7 +20,7 @@ if [[ $# -gt 0 && $1 =~ ^[0-9]+$ ]]; then
   seconds=$1
   shift
 fi
-all=(change_type parse_string get_key_value json_value)
+all=(change_type parse_string get_key_value json_value host_request)
 names=("$@")
 ((${#names[@]})) || names=("${all[@]}")
 

@@ -148,7 +148,7 @@ CommandBuilder::PresentFields CommandBuilder::Present(const objlib::RecordRef& r
   present.reserve(static_cast<std::size_t>(m_Count));
   for (std::int32_t i = 1; i <= m_Count; ++i) {
     Variant value;
-    if (r.Lookup(Description(i).Name, &value)) present.emplace_back(i, std::move(value));
+    if (r.Lookup(Description(i).Name, &value)) present.push_back(PresentField{i, std::move(value)});
   }
   if (present.empty()) automation::Raise(kInvalidProcedureCall);
   return present;

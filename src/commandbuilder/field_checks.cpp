@@ -67,7 +67,7 @@ void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* p
     }
     if (present != nullptr && listed) {
       if (f.Pkey) keyValues[static_cast<std::size_t>(i)] = v;
-      present->emplace_back(i, std::move(v));
+      present->push_back(PresentField{i, std::move(v)});
     } else if (f.Pkey) {
       keyValues[static_cast<std::size_t>(i)] = std::move(v);
     }
@@ -76,7 +76,7 @@ void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* p
   if (listing.empty()) return;  // a table without key fields has no existence check
   PresentFields key;
   key.reserve(listing.size());
-  for (const auto& [listed, source] : listing) key.emplace_back(listed, keyValues[static_cast<std::size_t>(source)]);
+  for (const auto& [listed, source] : listing) key.push_back(PresentField{listed, keyValues[static_cast<std::size_t>(source)]});
   const bool exists = RecordExists(std::move(key));
   if (exists && CreateNew) support::RaiseRecordError(ds, kKeyStored);
   if (!exists && !CreateNew) support::RaiseRecordError(ds, kKeyNotStored);

@@ -27,7 +27,7 @@ class Parameters {
   void Append(Parameter p) { items_.push_back(std::move(p)); }
   // Appends a parameter made in place from its parts.
   void Append(std::string name, int type, int direction, std::int32_t size, Variant value) {
-    items_.emplace_back(std::move(name), type, direction, size, std::move(value));
+    items_.push_back(Parameter{std::move(name), type, direction, size, std::move(value)});
   }
   // Deletes every parameter.
   void Clear() { items_.clear(); }

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +16,7 @@
 #include "platform/db/ado_constants.h"
 #include "platform/db/sqlite/sqlite_error.h"
 #include "platform/db/sqlite/sqlite_values.h"
+#include "platform/db/sqlite/write_gate.h"
 
 namespace morvane::db::sqlite {
 
@@ -208,6 +210,7 @@ SqliteConnection::SqliteConnection(SqliteOptions options) : options_(std::move(o
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, options_.busyTimeoutMs);
   cache_ = std::make_unique<StatementCache>(*this);
+  gate_ = WriteGate::For(options_.path);
 
   for (const char* setup : {"PRAGMA journal_mode=WAL", options_.foreignKeys ? "PRAGMA foreign_keys=ON" : "PRAGMA foreign_keys=OFF"}) {
     const int code = sqlite3_exec(raw, setup, nullptr, nullptr, nullptr);
@@ -215,7 +218,18 @@ SqliteConnection::SqliteConnection(SqliteOptions options) : options_(std::move(o
   }
 }
 
-SqliteConnection::~SqliteConnection() = default;
+SqliteConnection::~SqliteConnection() {
+  cache_.reset();
+  db_.reset();
+  if (inGate_) gate_->Leave();
+}
+
+void SqliteConnection::LeaveGateIfEnded() noexcept {
+  if (inGate_ && sqlite3_get_autocommit(db_.get()) != 0) {
+    inGate_ = false;
+    gate_->Leave();
+  }
+}
 
 void SqliteConnection::Fail(int code, std::string_view sql) {
   if (LeavesConnectionUnfit(code)) broken_ = true;
@@ -289,7 +303,22 @@ void SqliteConnection::Run(std::string_view sql) {
 }
 
 void SqliteConnection::Begin() {
-  Run("BEGIN IMMEDIATE");
+  constexpr std::string_view kBegin = "BEGIN IMMEDIATE";
+  if (!inGate_) {
+    if (!gate_->Enter(std::chrono::milliseconds(options_.busyTimeoutMs))) {
+      RaiseSqliteMessage(SQLITE_BUSY,
+                         "database is locked: the transactions of this process ahead of this one held the lock "
+                         "longer than the busy timeout of " + std::to_string(options_.busyTimeoutMs) + " ms",
+                         "statement: " + std::string(kBegin));
+    }
+    inGate_ = true;
+  }
+  try {
+    Run(kBegin);
+  } catch (...) {
+    LeaveGateIfEnded();
+    throw;
+  }
   transactionBegun_ = true;
 }
 
@@ -299,9 +328,11 @@ void SqliteConnection::Commit() {
   } catch (...) {
     // A commit that failed may leave the transaction open (busy) or gone (rolled back by SQLite).
     if (sqlite3_get_autocommit(db_.get()) != 0) transactionBegun_ = false;
+    LeaveGateIfEnded();
     throw;
   }
   transactionBegun_ = false;
+  LeaveGateIfEnded();
 }
 
 void SqliteConnection::Rollback() {
@@ -310,10 +341,12 @@ void SqliteConnection::Rollback() {
       Run("ROLLBACK");
     } catch (...) {
       broken_ = true;  // a transaction that will not roll back must not reach another user
+      LeaveGateIfEnded();
       throw;
     }
   }
   transactionBegun_ = false;
+  LeaveGateIfEnded();
 }
 
 bool SqliteConnection::IsUsable() const {

@@ -6,7 +6,10 @@
 // REPEATABLE READ and SERIALIZABLE set it to 0 (SQLite's transactions are serializable).
 //
 // Begin starts BEGIN IMMEDIATE, so a transaction takes the write lock at its start (waiting up
-// to the busy timeout) and cannot fail later for want of it. Rollback without an open
+// to the busy timeout) and cannot fail later for want of it. Before that it queues at the file's
+// WriteGate (write_gate.h), so the transactions of this process take the lock in the order they
+// asked for it rather than by the luck of SQLite's polling; each wait is bounded by the busy
+// timeout and ends in SQLite's "database is locked" error. Rollback without an open
 // transaction has no effect (SQLite rolls back by itself after some errors); Commit without one
 // raises SQLite's error, so a transaction lost that way is never reported as committed.
 //
@@ -27,6 +30,8 @@ struct sqlite3;
 
 namespace morvane::db::sqlite {
 
+class WriteGate;
+
 struct SqliteOptions {
   std::string path;          // the database file; must exist
   int busyTimeoutMs = 5000;  // how long a statement waits for another connection's lock
@@ -38,6 +43,7 @@ class SqliteConnection final : public PhysicalConnection {
   // Opens the database file and sets WAL mode, the busy timeout and foreign keys. Raises the
   // SQLite error with the path as context (a missing file says so).
   explicit SqliteConnection(SqliteOptions options);
+  // Closes the database (SQLite rolls back an open transaction), then leaves the write gate.
   ~SqliteConnection() override;
   SqliteConnection(const SqliteConnection&) = delete;
   SqliteConnection& operator=(const SqliteConnection&) = delete;
@@ -48,6 +54,9 @@ class SqliteConnection final : public PhysicalConnection {
   // parameter's type.
   ResultSet Execute(std::string_view sql, std::span<const BoundParameter> params) override;
 
+  // Begin raises SQLITE_BUSY's error when the gate or the lock is not had within the busy
+  // timeout (nothing is begun then). Commit and Rollback leave the gate once no transaction is
+  // open any more.
   void Begin() override;
   void Commit() override;
   void Rollback() override;
@@ -75,6 +84,8 @@ class SqliteConnection final : public PhysicalConnection {
   // Raises the SQLite error of code for the statement, marking the connection unfit when the
   // code says so.
   [[noreturn]] void Fail(int code, std::string_view sql);
+  // Leaves the write gate when this connection is in it and no transaction is open any more.
+  void LeaveGateIfEnded() noexcept;
   // The four function masks (name, mask), or nothing when the library cannot list its functions.
   std::optional<std::vector<std::pair<std::string, Variant>>> FunctionMasks();
 
@@ -83,6 +94,8 @@ class SqliteConnection final : public PhysicalConnection {
   std::unique_ptr<StatementCache> cache_;  // declared after db_: its statements end first
   bool broken_ = false;
   bool transactionBegun_ = false;  // a transaction started by Begin is open
+  std::shared_ptr<WriteGate> gate_;  // the database file's, shared with its other connections
+  bool inGate_ = false;              // Begin entered the gate and has not left it yet
   std::optional<std::vector<std::pair<std::string, Variant>>> functionMasks_;
 };
 
