@@ -5,6 +5,7 @@
 #               (std::thread, std::jthread, std::async), found by looking at tests/.
 # Each program is built on its own: one that does not build fails the run, but the others are
 # still tested.
+# Suppressions (scripts/sanitizers/) name third-party libraries only, never the project's code.
 # Sanitizer reports go to files (SANITIZE_WORK, default a new folder under /tmp), so that a report
 # from a child process (the command line run by its tests) counts too. Exits 1 when a test fails
 # or any report was written, after printing the reports.
@@ -84,6 +85,7 @@ for kind in "${kinds[@]}"; do
       configure_and_build "$root/build-asan" MORVANE_SANITIZE "${programs[@]}"
       log=$work/asan
       ASAN_OPTIONS="halt_on_error=1:detect_leaks=1:log_path=$log" \
+      LSAN_OPTIONS="suppressions=$root/scripts/sanitizers/lsan.supp:print_suppressions=0" \
       UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$log" \
         run_built "$root/build-asan" || status=$?
       ;;
@@ -96,7 +98,7 @@ for kind in "${kinds[@]}"; do
       echo "== build-tsan: ${programs[*]}" >&2
       configure_and_build "$root/build-tsan" MORVANE_TSAN "${programs[@]}"
       log=$work/tsan
-      TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:log_path=$log" \
+      TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/sanitizers/tsan.supp:log_path=$log" \
         run_built "$root/build-tsan" || status=$?
       ;;
     *)
