@@ -246,7 +246,7 @@ void SqliteConnection::Fail(int code, std::string_view sql) {
 
 ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundParameter> params) {
   if (const int setting = IsolationSetting(sql); setting >= 0) {
-    Run(setting == 1 ? "PRAGMA read_uncommitted=1" : "PRAGMA read_uncommitted=0");
+    SetReadUncommitted(setting == 1);
     return {};
   }
 
@@ -291,6 +291,21 @@ ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundP
 
   result.rowsAffected = entry.changesRows ? sqlite3_changes64(db_.get()) : -1;
   return result;
+}
+
+void SqliteConnection::SetReadUncommitted(bool on) {
+  // Writing a flag pragma expires every statement the connection has prepared (SQLite compiles
+  // each again at its next step), and the isolation statement comes before every call's queries:
+  // so the flag is read first, which expires nothing, and written only when it changes.
+  constexpr std::string_view kRead = "PRAGMA read_uncommitted";
+  sqlite3_stmt* stmt = cache_->Get(kRead).stmt.get();
+  {
+    RunGuard guard(stmt);
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW) Fail(rc == SQLITE_DONE ? SQLITE_ERROR : rc, kRead);
+    if ((sqlite3_column_int(stmt, 0) != 0) == on) return;
+  }
+  Run(on ? "PRAGMA read_uncommitted=1" : "PRAGMA read_uncommitted=0");
 }
 
 void SqliteConnection::Run(std::string_view sql) {

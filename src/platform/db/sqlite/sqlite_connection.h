@@ -84,6 +84,8 @@ class SqliteConnection final : public PhysicalConnection {
   // Raises the SQLite error of code for the statement, marking the connection unfit when the
   // code says so.
   [[noreturn]] void Fail(int code, std::string_view sql);
+  // Sets PRAGMA read_uncommitted, unless it already has that value.
+  void SetReadUncommitted(bool on);
   // Leaves the write gate when this connection is in it and no transaction is open any more.
   void LeaveGateIfEnded() noexcept;
   // The four function masks (name, mask), or nothing when the library cannot list its functions.
