@@ -79,8 +79,12 @@ void CheckFieldValue(const datasource::CDataSource& ds, const std::string& item,
     value = std::move(converted);
   }
   if (value.IsText()) {
-    const std::int32_t measure = ThreadTextMeter().Measure(value.text());
-    if (measure > 0 && size > 0 && measure > size) RaiseFieldError(ds, kValueTooLong, item, ValueSuffix(value));
+    // A text has no more characters than bytes: only one longer in bytes than the size is
+    // measured.
+    if (size > 0 && value.text().size() > static_cast<std::size_t>(size)) {
+      const std::int32_t measure = ThreadTextMeter().Measure(value.text());
+      if (measure > size) RaiseFieldError(ds, kValueTooLong, item, ValueSuffix(value));
+    }
     return;
   }
   if (value.vt() == automation::VT_BYTES) {
