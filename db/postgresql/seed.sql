@@ -1,19 +1,8 @@
--- The data every database needs, as db/sqlite/seed.sql, with the data type catalogue of
+-- The data every database needs (db/shared/seed.sql) and the data type catalogue of
 -- PostgreSQL: no unsigned or one-byte integers (both are SMALLINT), UUID for GUIDs (bound as
 -- text), BYTEA for every binary type, NUMERIC up to 1000 digits (bound as doubles).
 
-INSERT INTO CB_BmErrCode (FCode, FDescriptive, FDescriptive_CHT, FDescriptive_EN) VALUES
-  (10000, '必须输入',             '必須輸入',             'A value is required'),
-  (10004, '数据类型不正确',       '資料類型不正確',       'The value has the wrong data type'),
-  (10005, '数据长度超出范围',     '資料長度超出範圍',     'The value is too long'),
-  (10006, '该值已经存在',         '該值已經存在',         'The value is already in use'),
-  (10007, '记录已经存在',         '記錄已經存在',         'The record already exists'),
-  (10008, '记录不存在',           '記錄不存在',           'The record does not exist'),
-  (10009, '不是允许的取值',       '不是允許的取值',       'The value is not one of the allowed values'),
-  (10010, '对应的数据不存在',     '對應的資料不存在',     'No matching data exists');
-
-INSERT INTO CB_BmErrItem (FItem, FDescriptive) VALUES
-  (10036, '费用部门');
+-- include shared/seed.sql
 
 -- FMaxPrecision NULL: the type takes no precision (and FActualSize NULL then keeps the size the
 -- caller gives).
@@ -44,13 +33,3 @@ INSERT INTO t_DataTypeInfo
   (203, 'TEXT', NULL, NULL, NULL, 203, 203, NULL),
   (204, 'BYTEA', NULL, NULL, NULL, 204, 204, NULL),
   (205, 'BYTEA', NULL, NULL, NULL, 205, 205, NULL);
-
-INSERT INTO t_SupportedProc (FProcName) VALUES
-  ('p_CB_CopyVchTempSet'),
-  ('p_CB_ClearVchTempSet'),
-  ('p_CB_CheckExpDept');
-
--- User 1 (the administrator that `morvane init` names in its connection description) holds every
--- right on the voucher template settings (object type 155, identifier 1).
-INSERT INTO t_AccessRight (FUserID, FObjectType, FObjectID, FAccessMask) VALUES
-  (1, 155, 1, -1);

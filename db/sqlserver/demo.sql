@@ -1,4 +1,5 @@
--- The sample of db/sqlite/demo.sql for SQL Server (`morvane init --connect ... --demo`).
+-- The sample rows of db/shared/demo.sql for SQL Server, its texts written N'...'
+-- (`morvane init --connect ... --demo`).
 
 INSERT INTO CB_BmExpDept (FID, FName, FType) VALUES
   ('01', N'一车间',   0),

@@ -1,5 +1,5 @@
--- The data every database needs, as db/sqlite/seed.sql, with the data type catalogue of SQL
--- Server. Literals with Chinese characters are written N'...' so that they reach NVARCHAR columns
+-- The data every database needs (the rows of db/shared/seed.sql) and the data type catalogue of
+-- SQL Server. Literals with Chinese characters are written N'...' so that they reach NVARCHAR columns
 -- unchanged whatever the database's collation.
 
 INSERT INTO CB_BmErrCode (FCode, FDescriptive, FDescriptive_CHT, FDescriptive_EN) VALUES
