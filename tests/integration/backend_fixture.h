@@ -35,6 +35,7 @@
 #include "platform/db/recordset.h"
 #include "platform/mts/runtime.h"
 #include "service/module.h"
+#include "testing/query_rows.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::integration {
@@ -110,22 +111,7 @@ class BackendTest : public ::testing::TestWithParam<Backend> {
     c->Execute(sql);
   }
   // The rows of a query as text lines "v1|v2|..." (Null as "NULL").
-  std::vector<std::string> Rows(const std::string& sql) const {
-    auto c = db::Connection::New();
-    c->Open(connectString_);
-    auto rs = c->Execute(sql);
-    std::vector<std::string> out;
-    for (; !rs->IsEOF(); rs->MoveNext()) {
-      std::string line;
-      for (std::size_t i = 0; i < rs->CurrentRow().size(); ++i) {
-        const Variant& v = rs->CurrentRow()[i];
-        if (i) line += "|";
-        line += v.IsNull() ? "NULL" : automation::ToText(v);
-      }
-      out.push_back(line);
-    }
-    return out;
-  }
+  std::vector<std::string> Rows(const std::string& sql) const { return morvane::testing::RowsOf(connectString_, sql); }
   // The settings of voucher class V1 (the sample data has classes 01 and 02), key columns and
   // remark, in key order.
   std::vector<std::string> Settings() const {

@@ -20,6 +20,7 @@
 #include "platform/db/recordset.h"
 #include "platform/mts/runtime.h"
 #include "service/module.h"
+#include "testing/query_rows.h"
 
 namespace morvane::testing {
 
@@ -59,22 +60,7 @@ class TempDatabase {
     c->Execute(sql);
   }
   // The rows of a query as text lines "v1|v2|..." (Null as "NULL").
-  std::vector<std::string> Rows(const std::string& sql) const {
-    auto c = db::Connection::New();
-    c->Open(ConnectString());
-    auto rs = c->Execute(sql);
-    std::vector<std::string> out;
-    for (; !rs->IsEOF(); rs->MoveNext()) {
-      std::string line;
-      for (std::size_t i = 0; i < rs->CurrentRow().size(); ++i) {
-        const Variant& v = rs->CurrentRow()[i];
-        if (i) line += "|";
-        line += v.IsNull() ? "NULL" : automation::ToText(v);
-      }
-      out.push_back(line);
-    }
-    return out;
-  }
+  std::vector<std::string> Rows(const std::string& sql) const { return RowsOf(ConnectString(), sql); }
   // The settings table, key columns then remark, in key order.
   std::vector<std::string> Settings() const {
     return Rows("SELECT FVchClass,FTypeID,FExpDeptID,FExpenseID,FRemark FROM CB_CostVchTempSet "
