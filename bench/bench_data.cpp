@@ -3,7 +3,7 @@
 #include <stdexcept>
 
 #include "components/objlib/keyed_record.h"
-#include "host/database_init.h"
+#include "provision/database_init.h"
 
 namespace morvane::bench {
 
@@ -72,7 +72,7 @@ std::shared_ptr<objlib::RecordList> ToRecordList(const std::vector<SettingRow>& 
   return list;
 }
 
-void CreateSchemaDatabase(const fs::path& path) { host::InitDatabase({.path = path, .demo = false, .force = true}); }
+void CreateSchemaDatabase(const fs::path& path) { provision::InitDatabase({.path = path, .demo = false, .force = true}); }
 
 void CopyDatabase(const fs::path& from, const fs::path& to) {
   for (const char* side : {"-wal", "-shm", "-journal"}) fs::remove(to.string() + side);
@@ -122,7 +122,7 @@ void AddDepartments(const fs::path& path, int basic, int auxiliary) {
   Exec(db.get(), "PRAGMA wal_checkpoint(TRUNCATE)");
 }
 
-std::string DsnOf(const fs::path& path) { return host::DsnFor(path); }
+std::string DsnOf(const fs::path& path) { return provision::DsnFor(path); }
 
 std::string ConnectStringOf(const fs::path& path) {
   return "Provider=SQLite;Data Source=" + fs::absolute(path).lexically_normal().string();

@@ -26,7 +26,7 @@
 #include "bench_data.h"
 #include "bench_figures.h"
 #include "bench_process.h"
-#include "host/database_init.h"
+#include "provision/database_init.h"
 
 namespace morvane::bench {
 
@@ -184,7 +184,7 @@ std::vector<FigureRow> HttpFigures(const Context& ctx) {
 
   // The demonstration database that `morvane serve` serves by default.
   const std::filesystem::path db = ctx.work / "http.db";
-  host::InitDatabase({.path = db, .demo = true, .force = true});
+  provision::InitDatabase({.path = db, .demo = true, .force = true});
   const std::string dsn = DsnOf(db);
   const std::string requestFile = (ctx.work / "request.json").string();
   WriteFile(requestFile, nlohmann::json::array({dsn}).dump());

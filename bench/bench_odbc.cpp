@@ -3,7 +3,7 @@
 // transaction. The database comes from MORVANE_TEST_PG (an ODBC connection string, as
 // scripts/with-databases.sh exports it); without it the figure is skipped. Children:
 //   odbc-append-{system,baseline} ROWS   (the connection string is read from the environment)
-// Each child recreates the component's tables first (host::InitServerDatabase), so every run
+// Each child recreates the component's tables first (provision::InitServerDatabase), so every run
 // starts from empty tables.
 #include <sql.h>
 #include <sqlext.h>
@@ -15,7 +15,7 @@
 #include "bench_data.h"
 #include "bench_figures.h"
 #include "bench_process.h"
-#include "host/database_init.h"
+#include "provision/database_init.h"
 #include "platform/automation/late_binding.h"
 #include "platform/mts/runtime.h"
 #include "service/module.h"
@@ -205,7 +205,7 @@ std::int64_t StoredRows(SQLHDBC dbc) {
 }
 
 std::string FreshTables() {
-  return host::InitServerDatabase({.connectString = ConnectString(), .demo = false, .force = true});
+  return provision::InitServerDatabase({.connectString = ConnectString(), .demo = false, .force = true});
 }
 
 void OdbcAppendSystem(const ChildArgs& a) {

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "support/globals.h"
-#include "support/text.h"
+#include "platform/automation/text.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ std::string_view g_input;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using morvane::support::AsciiLower;
+  using morvane::automation::AsciiLower;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   g_input = input;
   std::string_view key = "Language", text = input;

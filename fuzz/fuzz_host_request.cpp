@@ -15,15 +15,15 @@
 #include <string_view>
 #include <vector>
 
-#include "host/late_call.h"
+#include "call/late_call.h"
 #include "host/server_allow_list.h"
 #include "platform/automation/registry.h"
 #include "service/module.h"
 
 namespace {
 
-using morvane::host::CallOutcome;
-using morvane::host::CallOutcomeKind;
+using morvane::call::CallOutcome;
+using morvane::call::CallOutcomeKind;
 
 constexpr std::string_view kPassword = "fuzz-secret-7731";
 
@@ -36,7 +36,7 @@ struct Setup {
   std::vector<Target> targets;
   morvane::host::ConnectStringAllowList allow{
       {"Provider=SQLite;Data Source=/nonexistent/morvane-fuzz.db;PWD=" + std::string(kPassword)}};
-  morvane::host::LateCallOptions options;
+  morvane::call::LateCallOptions options;
 
   Setup() {
     DllRegisterServer();
@@ -48,7 +48,7 @@ struct Setup {
       }
       for (const auto& member : registration->info->members) targets.push_back({progId, member.name});
     }
-    const morvane::host::CallValidator allowed = allow.Validator();
+    const morvane::call::CallValidator allowed = allow.Validator();
     options.validate = [allowed](const auto& type, const auto& member, auto args) -> std::optional<std::string> {
       if (auto refusal = allowed(type, member, args)) return refusal;
       return std::string("bound; not run while fuzzing");
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   CallOutcome outcome;
   try {
-    outcome = morvane::host::LateCallText(target.progId, target.member, body, setup.options);
+    outcome = morvane::call::LateCallText(target.progId, target.member, body, setup.options);
   } catch (const std::exception& e) {
     Fail(std::string("LateCallText raised: ") + e.what());
   } catch (...) {

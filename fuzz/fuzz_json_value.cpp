@@ -13,12 +13,12 @@
 #include <string>
 #include <string_view>
 
-#include "host/json_form.h"
+#include "call/json_form.h"
 
 namespace {
 
-using morvane::host::Json;
-using morvane::host::JsonFormError;
+using morvane::call::Json;
+using morvane::call::JsonFormError;
 
 std::string_view g_input;
 
@@ -41,9 +41,9 @@ bool AllFinite(const Json& j) {
 std::string Round(std::string_view text, bool mustRead) {
   morvane::automation::Variant value;
   try {
-    const Json json = morvane::host::ParseJson(text);
+    const Json json = morvane::call::ParseJson(text);
     if (!AllFinite(json)) Fail("ParseJson gave a number beyond the double range");
-    value = morvane::host::FromJson(json);
+    value = morvane::call::FromJson(json);
   } catch (const JsonFormError& e) {
     if (mustRead) Fail(std::string("the written form is refused: ") + e.what() + ": " + std::string(text));
     return {};
@@ -51,7 +51,7 @@ std::string Round(std::string_view text, bool mustRead) {
     Fail(std::string("reading raised another exception: ") + e.what());
   }
   try {
-    return morvane::host::DumpJson(morvane::host::ToJson(value));
+    return morvane::call::DumpJson(morvane::call::ToJson(value));
   } catch (const std::exception& e) {
     Fail(std::string("writing a value that was read failed: ") + e.what());
   }

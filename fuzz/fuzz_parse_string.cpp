@@ -20,7 +20,7 @@
 
 #include "datasource/c_parse.h"
 #include "platform/automation/error.h"
-#include "support/text.h"
+#include "platform/automation/text.h"
 
 namespace {
 
@@ -48,13 +48,6 @@ bool Parse(CParse& p, std::string_view text) {
   return true;
 }
 
-std::string AsciiUpper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
 void CheckEntries(const CParse& p) {
   std::unordered_set<std::string> seen;
   for (const auto& [name, value] : p.Entries()) {
@@ -63,9 +56,9 @@ void CheckEntries(const CParse& p) {
     if (name.front() == ' ' || name.back() == ' ') Fail("a name keeps spaces: " + name);
     if (!value.empty() && (value.front() == ' ' || value.back() == ' '))
       Fail("a value keeps spaces: " + value);
-    if (!seen.insert(morvane::support::AsciiLower(name)).second) Fail("a name is kept twice: " + name);
+    if (!seen.insert(morvane::automation::AsciiLower(name)).second) Fail("a name is kept twice: " + name);
     for (const std::string& spelling :
-         {name, morvane::support::AsciiLower(name), AsciiUpper(name)}) {
+         {name, morvane::automation::AsciiLower(name), morvane::automation::AsciiUpper(name)}) {
       try {
         if (p.GetProperty(spelling) != value) Fail("GetProperty gives another value for " + spelling);
       } catch (const automation::Error& e) {

@@ -12,7 +12,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"
-#include "host/late_call.h"
+#include "call/late_call.h"
 
 namespace morvane::cli {
 
@@ -60,17 +60,17 @@ int RunCall(const CallRequest& request) {
       return UsageError("ARGS is empty; give a JSON array or object, or leave it out");
   }
 
-  host::CallOutcome outcome = host::LateCallText(request.progId, request.method, argsText);
+  call::CallOutcome outcome = call::LateCallText(request.progId, request.method, argsText);
   switch (outcome.kind) {
-    case host::CallOutcomeKind::Ok:
-      std::cout << host::DumpJson(outcome.body) << std::endl;
+    case call::CallOutcomeKind::Ok:
+      std::cout << call::DumpJson(outcome.body) << std::endl;
       return kExitOk;
-    case host::CallOutcomeKind::CallError:
-      std::cerr << host::DumpJson(outcome.body) << std::endl;
+    case call::CallOutcomeKind::CallError:
+      std::cerr << call::DumpJson(outcome.body) << std::endl;
       return kExitCallFailed;
-    case host::CallOutcomeKind::BadRequest:
-    case host::CallOutcomeKind::NotFound:
-    case host::CallOutcomeKind::Refused: break;
+    case call::CallOutcomeKind::BadRequest:
+    case call::CallOutcomeKind::NotFound:
+    case call::CallOutcomeKind::Refused: break;
   }
   return UsageError(outcome.message);
 }

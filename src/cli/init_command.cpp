@@ -11,12 +11,12 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "host/database_init.h"
+#include "provision/database_init.h"
 
 namespace morvane::cli {
 
 void AddInitCommand(CLI::App& app, int& exitCode) {
-  auto options = std::make_shared<host::DatabaseInitOptions>();
+  auto options = std::make_shared<provision::DatabaseInitOptions>();
   auto path = std::make_shared<std::string>(options->path.string());
   auto connect = std::make_shared<std::string>();
   CLI::App* init = app.add_subcommand("init", "Create a database for the component (a SQLite file, or a server's through --connect) and print its sDsn");
@@ -30,14 +30,14 @@ void AddInitCommand(CLI::App& app, int& exitCode) {
     options->path = *path;
     try {
       if (!connect->empty())
-        std::cout << host::InitServerDatabase({.connectString = *connect, .demo = options->demo, .force = options->force})
+        std::cout << provision::InitServerDatabase({.connectString = *connect, .demo = options->demo, .force = options->force})
                   << std::endl;
       else
-        std::cout << host::InitDatabase(*options) << std::endl;
+        std::cout << provision::InitDatabase(*options) << std::endl;
       exitCode = 0;
-    } catch (const host::DatabaseInitError& e) {
+    } catch (const provision::DatabaseInitError& e) {
       std::cerr << "morvane init: " << e.what() << std::endl;
-      exitCode = e.kind() == host::DatabaseInitError::Kind::AlreadyExists ? 2 : 1;
+      exitCode = e.kind() == provision::DatabaseInitError::Kind::AlreadyExists ? 2 : 1;
     } catch (const std::exception& e) {
       std::cerr << "morvane init: " << e.what() << std::endl;
       exitCode = 1;

@@ -22,7 +22,7 @@
 
 #include "cli/commands.h"
 #include "datasource/c_parse.h"
-#include "host/database_init.h"
+#include "provision/database_init.h"
 #include "host/server.h"
 #include "platform/db/connection_string.h"
 
@@ -61,7 +61,7 @@ std::optional<std::string> ExampleDsn(const std::vector<std::string>& allow) {
     const auto cs = db::ConnectionString::Parse(allow.front());
     const std::string* provider = cs.Find("Provider");
     const std::string* path = cs.Find("Data Source");
-    if (provider && path && automation::EqualsIgnoreCase(*provider, "SQLite")) return host::DsnFor(*path);
+    if (provider && path && automation::EqualsIgnoreCase(*provider, "SQLite")) return provision::DsnFor(*path);
   } catch (const std::exception&) {
   }
   return std::nullopt;
@@ -116,7 +116,7 @@ int RunServe(const ServeRequest& request) {
     config.allow.insert(config.allow.end(), request.allow.begin(), request.allow.end());
     if (config.allow.empty()) {
       const std::filesystem::path demo = std::filesystem::absolute("morvane.db");
-      const std::string sDsn = host::DsnFor(demo);
+      const std::string sDsn = provision::DsnFor(demo);
       config.allow.push_back(ConnectStringOf(sDsn));
       exampleDsn = sDsn;
       if (std::filesystem::exists(demo)) {
@@ -132,7 +132,7 @@ int RunServe(const ServeRequest& request) {
   } catch (const host::HostConfigError& e) {
     Say(e.what());
     return kExitUsage;
-  } catch (const host::DatabaseInitError& e) {
+  } catch (const provision::DatabaseInitError& e) {
     Say(e.what());
     return kExitUsage;
   } catch (const std::exception& e) {

@@ -148,16 +148,16 @@ bool CommandBuilder::MatchLayoutItem(const FieldDesc& f, std::string_view item) 
   const std::string errItem = std::to_string(f.ErrItem);
   const auto varType = support::GetVarType(f.DataType);
   const std::size_t dash = item.rfind('-');
-  Variant lo(UpperCase(dash == std::string_view::npos ? item : item.substr(0, dash)));
+  Variant lo(automation::AsciiUpper(dash == std::string_view::npos ? item : item.substr(0, dash)));
   support::CheckFieldValue(ds, errItem, lo, varType, f.Size, f.Required);
   const Variant value = FieldsRef().Value(f.Name);
   if (value.IsNull()) return false;
   if (dash == std::string_view::npos) {
     // A single value matches the field's value in upper case.
-    const Variant upper = value.IsText() ? Variant(UpperCase(value.text())) : value;
+    const Variant upper = value.IsText() ? Variant(automation::AsciiUpper(value.text())) : value;
     return SameValue(lo, upper);
   }
-  Variant hi(UpperCase(item.substr(dash + 1)));
+  Variant hi(automation::AsciiUpper(item.substr(dash + 1)));
   support::CheckFieldValue(ds, errItem, hi, varType, f.Size, f.Required);
   if (lo.IsNull() || hi.IsNull()) return false;
   return automation::CompareValues(lo, value) <= 0 && automation::CompareValues(value, hi) <= 0;

@@ -2,6 +2,7 @@
 
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
+#include "platform/automation/text.h"
 
 namespace morvane::commandbuilder {
 
@@ -12,14 +13,6 @@ bool SameValue(const automation::Variant& a, const automation::Variant& b) {
   } catch (const automation::Error&) {
     return false;
   }
-}
-
-std::string UpperCase(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper;
 }
 
 std::string_view WithoutLastCharacter(std::string_view text) {

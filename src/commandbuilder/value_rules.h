@@ -14,9 +14,6 @@ namespace morvane::commandbuilder {
 // be compared (a number and a non-numeric text) are unequal. Never raises.
 bool SameValue(const automation::Variant& a, const automation::Variant& b);
 
-// The text with its ASCII letters in upper case; other characters are kept as they are.
-std::string UpperCase(std::string_view text);
-
 // The text without its last character (a whole UTF-8 sequence). REQUIRES: !text.empty().
 std::string_view WithoutLastCharacter(std::string_view text);
 

@@ -7,12 +7,10 @@
 //   p.ConStr();      // "Provider=SQLite;Data Source=a.db"
 //   p.LanguageID();  // "en"
 //
-// Grammar: entries "name=value" ended by ";" (the last ";" may be missing). A name is the text up
-// to the next "=", spaces trimmed; parsing ends at the first empty name. A value is plain (up to
-// the next ";") or braced ("{...}", may hold ";" and "=", up to the first "}"; the rest up to and
-// including the next ";" is skipped); spaces around it are trimmed. Only spaces are trimmed.
+// Grammar: platform/db/connection_description.h.
 //
-// When a CParse ends, it unloads the current thread's resource loader (see support/globals.h).
+// When a CParse ends, it unloads the current thread's resource loader
+// (components/resloader/thread_res_loader.h).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +19,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/db/connection_description.h"
 
 namespace morvane::datasource {
 
@@ -51,17 +51,11 @@ class CParse {
   bool IsIndustry() const;
 
   // The entries in the order of the text.
-  const std::vector<std::pair<std::string, std::string>>& Entries() const { return m_Props; }
+  const db::DescriptionEntries& Entries() const { return m_Props; }
 
  private:
-  // The helpers of ParseString work on a view of the text's rest, so that a long text is parsed
-  // in one pass without copying its rest once per entry.
-  static std::string_view SplitFirst(std::string_view& rest, std::string_view delimiter);
-  static std::string_view NextName(std::string_view& rest);
-  static std::string_view NextValue(std::string_view& rest);
-
   std::string m_PropsString;
-  std::vector<std::pair<std::string, std::string>> m_Props;
+  db::DescriptionEntries m_Props;
 };
 
 }  // namespace morvane::datasource

@@ -10,12 +10,12 @@
 #include <optional>
 #include <string_view>
 
+#include "components/objlib/record_conversion.h"
 #include "datasource/c_data_source.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 #include "platform/db/recordset.h"
 #include "platform/mts/shared_property.h"
-#include "support/globals.h"
 
 namespace morvane::datasource {
 
@@ -88,7 +88,7 @@ void CDataSource::LoadDataTypeInfo(mts::SharedPropertyGroup& spmGroup) const {
     if (dataType.IsNull()) automation::Raise(automation::errors::kInvalidUseOfNull);
     // A later row with the same type code replaces the earlier one.
     spmGroup.CreatePropertyByPosition(automation::ToLong(dataType))
-        ->SetValue(Variant(automation::DispatchPtr(support::RowToKeyedRecord(*rs))));
+        ->SetValue(Variant(automation::DispatchPtr(objlib::RowToKeyedRecord(*rs))));
     rs->MoveNext();
   }
 }

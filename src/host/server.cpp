@@ -7,11 +7,11 @@
 #include <optional>
 #include <thread>
 
-#include "host/json_form.h"
-#include "host/late_call.h"
+#include "call/json_form.h"
+#include "call/late_call.h"
 #include "host/server_access_log.h"
 #include "host/server_allow_list.h"
-#include "host/server_classes.h"
+#include "call/class_description.h"
 #include "host/server_http.h"
 #include "host/server_transactions.h"
 #include "platform/automation/error.h"
@@ -20,6 +20,16 @@
 #include "service/type_library.h"
 
 namespace morvane::host {
+
+using call::CallOutcome;
+using call::CallOutcomeKind;
+using call::ClassJson;
+using call::DumpJson;
+using call::ErrorToJson;
+using call::Json;
+using call::kInternalErrorNumber;
+using call::LateCallOptions;
+using call::LateCallText;
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "host/server_access_log.h"
+#include "platform/automation/text.h"
 
 #include <cstdio>
 #include <ctime>
@@ -6,8 +7,6 @@
 namespace morvane::host {
 
 namespace {
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -23,7 +22,7 @@ std::size_t PasswordKeyAt(std::string_view text, std::size_t i) {
   for (std::string_view key : {std::string_view("password"), std::string_view("pwd")}) {
     if (text.size() - i < key.size()) continue;
     bool same = true;
-    for (std::size_t k = 0; k < key.size() && same; ++k) same = Lower(text[i + k]) == key[k];
+    for (std::size_t k = 0; k < key.size() && same; ++k) same = automation::AsciiLowerChar(text[i + k]) == key[k];
     if (same) return key.size();
   }
   return 0;

@@ -8,16 +8,11 @@
 #include "platform/automation/error.h"
 #include "platform/automation/type_info.h"
 #include "platform/db/connection_string.h"
+#include "platform/automation/text.h"
 
 namespace morvane::host {
 
 namespace {
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 // The ConnectString entry of a connection description, or nullopt when the text does not parse
 // as one or has no such entry.
@@ -39,7 +34,7 @@ std::optional<ConnectStringAllowList::Normalised> ConnectStringAllowList::Normal
   Normalised entries;
   try {
     const db::ConnectionString parsed = db::ConnectionString::Parse(connectString);
-    for (const auto& [key, value] : parsed.entries()) entries.emplace_back(LowerAscii(key), value);
+    for (const auto& [key, value] : parsed.entries()) entries.emplace_back(automation::AsciiLower(key), value);
   } catch (const automation::Error&) {
     return std::nullopt;
   }
@@ -66,7 +61,7 @@ bool ConnectStringAllowList::Allows(std::string_view connectString) const {
   return normalised && std::find(allowed_.begin(), allowed_.end(), *normalised) != allowed_.end();
 }
 
-CallValidator ConnectStringAllowList::Validator() const {
+call::CallValidator ConnectStringAllowList::Validator() const {
   return [this](const automation::TypeInfo&, const automation::MemberInfo& member,
                 std::span<const automation::Variant> args) -> std::optional<std::string> {
     for (std::size_t i = 0; i < args.size() && i < member.params.size(); ++i) {

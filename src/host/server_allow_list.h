@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/late_call.h"
+#include "call/late_call.h"
 
 namespace morvane::host {
 
@@ -37,7 +37,7 @@ class ConnectStringAllowList {
   // A description that cannot be parsed is let through: the called method parses it first and
   // fails the same way, before it opens anything. The validator refers to this list, which must
   // outlive it.
-  CallValidator Validator() const;
+  call::CallValidator Validator() const;
 
   bool empty() const { return allowed_.empty(); }
 

@@ -5,9 +5,13 @@
 #include <limits>
 #include <sstream>
 
-#include "host/json_form.h"
+#include "call/json_form.h"
 
 namespace morvane::host {
+
+using call::Json;
+using call::JsonFormError;
+using call::ParseJson;
 
 namespace {
 

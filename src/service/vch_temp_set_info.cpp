@@ -1,6 +1,7 @@
 #include "service/vch_temp_set_info.h"
 
 #include "components/objlib/record_access.h"
+#include "components/objlib/record_conversion.h"
 #include "platform/automation/type_info.h"
 #include "platform/db/recordset.h"
 #include "platform/mts/object_context.h"
@@ -64,7 +65,7 @@ DispatchPtr VchTempSetInfo::RunListQuery(const std::string& sDsn, BuildSql sql) 
   rs->CursorLocation = db::adUseClient;
   rs->Open(sql(language), m_DataSource->Connection());
   const bool complete = ReplaceNullGroups(*rs);
-  auto list = support::RecordsetToList(*rs);
+  auto list = objlib::RecordsetToList(*rs);
   if (!complete) AddMissingGroups(objlib::ListRef(list));
   return list;
 }

@@ -1,7 +1,7 @@
 // GetKeyValue: the value of one entry of a name=value text, found by a plain, case-insensitive
 // substring match of "key=". Unlike CParse it knows no braces: a value ends at the first ";".
 #include "support/globals.h"
-#include "support/text.h"
+#include "platform/automation/text.h"
 
 namespace morvane::support {
 
@@ -11,8 +11,8 @@ std::string GetKeyValue(std::string_view source, std::string_view key) {
     if (work.empty() || work.back() != ';') work += ';';
 
     // Letter case is folded for ASCII letters only, so byte offsets match in both texts.
-    const std::string needle = AsciiLower(key) + "=";
-    const auto match = AsciiLower(work).find(needle);
+    const std::string needle = automation::AsciiLower(key) + "=";
+    const auto match = automation::AsciiLower(work).find(needle);
     if (match == std::string::npos) return {};
 
     // The entry runs from the match to the next ";" (a key holding ";" ends before its "=").

@@ -3,6 +3,9 @@
 
 #include <string_view>
 
+#include "components/resloader/resource_loader.h"
+#include "components/security/security_info.h"
+
 namespace morvane::strings {
 
 inline constexpr std::string_view kUnknownErrorType = "未知错误类型";
@@ -15,7 +18,9 @@ inline constexpr std::string_view kManufacturingExpense = "制造费用";
 inline constexpr std::string_view kAuxiliaryExpense = "辅助费用";
 
 inline constexpr std::string_view kResFileBaseName = "TorCost";
-inline constexpr std::string_view kResourceLoaderProgId = "PellRESLOADER.Loader";
-inline constexpr std::string_view kSecurityServiceProgId = "QuenBase.SecurityInfo";
+// The suite components that the shared procedures create by ProgID; any registered class of that
+// ProgID may stand in for the project's own.
+inline constexpr std::string_view kResourceLoaderProgId = components::ResourceLoader::kProgId;
+inline constexpr std::string_view kSecurityServiceProgId = components::SecurityInfo::kProgId;
 
 }  // namespace morvane::strings

@@ -28,7 +28,7 @@ TEST_F(ServerCallsTest, ListQueriesAnswerWhatTheInProcessCallReturns) {
   auto info = Create("Morvane.VchTempSetInfo");
   HostClient client = Client();
   for (const char* method : {"GetBaseList", "GetAssList", "GetBLendList", "GetALendList"}) {
-    const Json expected = host::ToJson(automation::Call(*info, method, Dsn("en")));
+    const Json expected = call::ToJson(automation::Call(*info, method, Dsn("en")));
     ASSERT_TRUE(expected.is_array() && !expected.empty()) << method;
     const Reply positional = client.Post(InfoPath(method), Json::array({Dsn("en")}));
     ASSERT_EQ(positional.status, 200) << method << ": " << positional;

@@ -130,7 +130,7 @@ TEST(ServerAllowListTest, ConnectStringsCompareByTheirEntries) {
 
 TEST(ServerAllowListTest, TheValidatorLooksAtEveryDescription) {
   const ConnectStringAllowList allow({"Provider=SQLite;Data Source=/srv/a.db"});
-  const CallValidator validate = allow.Validator();
+  const call::CallValidator validate = allow.Validator();
   automation::MemberInfo member;
   member.name = "Call";
   member.params = {{"sDsn", automation::VT_BSTR}, {"sOther", automation::VT_BSTR}, {"vAny", automation::VT_VARIANT}};

@@ -17,13 +17,13 @@
 #include <thread>
 #include <vector>
 
-#include "host/json_form.h"
+#include "call/json_form.h"
 #include "host/server.h"
 #include "testing/service_fixture.h"
 
 namespace morvane::testing {
 
-using host::Json;
+using call::Json;
 
 // The server on its own thread; stopped and joined when the object ends.
 class RunningServer {
@@ -97,7 +97,7 @@ class HostClient {
     return Post(path, std::string(body), extra);
   }
   Reply Post(const std::string& path, const Json& args, const httplib::Headers& extra = {}) {
-    return Post(path, host::DumpJson(args), extra);
+    return Post(path, call::DumpJson(args), extra);
   }
   Reply Get(const std::string& path, const httplib::Headers& extra = {}) {
     return Make(client_.Get(path.c_str(), Merge(extra)));
@@ -115,8 +115,8 @@ class HostClient {
     reply.status = result->status;
     reply.text = result->body;
     try {
-      reply.body = host::ParseJson(result->body);
-    } catch (const host::JsonFormError&) {
+      reply.body = call::ParseJson(result->body);
+    } catch (const call::JsonFormError&) {
       reply.body = nullptr;
     }
     return reply;

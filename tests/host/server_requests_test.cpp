@@ -122,8 +122,8 @@ TEST_F(ServerRequestsTest, RequestsThatNoClientLibrarySendsAreAnsweredWithJson) 
     EXPECT_EQ(StatusOf(answer), c.status) << c.what << ": " << answer;
     Json body;
     try {
-      body = host::ParseJson(BodyOf(answer));
-    } catch (const host::JsonFormError&) {
+      body = call::ParseJson(BodyOf(answer));
+    } catch (const call::JsonFormError&) {
     }
     EXPECT_TRUE(IsErrorBody(body)) << c.what << ": " << answer;
   }
@@ -187,7 +187,7 @@ TEST_F(ServerRequestsTest, ASlowClientIsCutWithoutHoldingUpOthers) {
   config.requestTimeoutSeconds = 1;
   config.workers = 2;
   Start(config);
-  const std::string body = host::DumpJson(Json::array({Dsn()}));
+  const std::string body = call::DumpJson(Json::array({Dsn()}));
   const std::string head = "POST /v1/Morvane.VchTempSetInfo/GetBaseList HTTP/1.1\r\nHost: x\r\nContent-Length: " +
                            std::to_string(body.size()) + "\r\n\r\n";
   const struct {

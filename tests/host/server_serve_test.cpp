@@ -9,7 +9,7 @@
 
 #include <regex>
 
-#include "host/database_init.h"
+#include "provision/database_init.h"
 #include "host/server_fixture.h"
 #include "testing/temp_folder.h"
 
@@ -95,7 +95,7 @@ class ServeExecutableTest : public ::testing::Test {
 
 TEST_F(ServeExecutableTest, ServesTheDemoDatabaseAndItsCurlExampleWorks) {
   TempFolder folder;
-  host::InitDatabase({.path = folder / "morvane.db", .demo = true});
+  provision::InitDatabase({.path = folder / "morvane.db", .demo = true});
   ServeProcess serve(folder.path(), {"serve", "--listen", "127.0.0.1:0"});
   const std::smatch listening = serve.WaitFor(std::regex(R"(listening on http://127\.0\.0\.1:(\d+))"));
   ASSERT_FALSE(listening.empty()) << serve.output();

@@ -7,7 +7,7 @@
 // A backend whose variable is unset is skipped with a message that says so. Each test gets a
 // database of its own, made for it and dropped after it (a new file for SQLite; CREATE DATABASE
 // beside the one the variable names on the servers), holding the component's tables and the
-// sample data made by the product's scripts (host::InitDatabase or host::InitServerDatabase, as
+// sample data made by the product's scripts (provision::InitDatabase or provision::InitServerDatabase, as
 // `morvane init --demo` does). So tests never see each other's rows, also when ctest runs them
 // in parallel processes.
 #pragma once
@@ -24,7 +24,7 @@
 #include "components/objlib/keyed_record.h"
 #include "components/objlib/record_list.h"
 #include "datasource/c_parse.h"
-#include "host/database_init.h"
+#include "provision/database_init.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/late_binding.h"
 #include "platform/automation/type_info.h"
@@ -75,9 +75,9 @@ class BackendTest : public ::testing::TestWithParam<Backend> {
       if (cs == nullptr || *cs == '\0')
         GTEST_SKIP() << backend.name << " skipped: " << backend.variable
                      << " is not set (scripts/with-databases.sh starts the servers and sets it)";
-      dsn_ = host::InitServerDatabase({.connectString = OwnDatabase(cs), .demo = true});
+      dsn_ = provision::InitServerDatabase({.connectString = OwnDatabase(cs), .demo = true});
     } else {
-      dsn_ = host::InitDatabase({.path = *folder_ / "test.db", .demo = true});
+      dsn_ = provision::InitDatabase({.path = *folder_ / "test.db", .demo = true});
     }
     datasource::CParse parse;
     parse.ParseString(dsn_);

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "backend_fixture.h"
-#include "host/db_scripts.h"
+#include "platform/db/sql_text.h"
+#include "provision/db_scripts.h"
 
 namespace morvane::integration {
 namespace {
@@ -16,14 +17,14 @@ TEST(IntegrationInitTextTest, ScriptFolderFollowsTheReportedProduct) {
                                                        {"Microsoft SQL Server", "sqlserver"},
                                                        {"sqlite", "sqlite"}};
   for (const auto& [name, folder] : cases) {
-    EXPECT_EQ(host::ScriptFolderFor(name), folder) << name;
+    EXPECT_EQ(provision::ScriptFolderFor(name), folder) << name;
     for (const char* script : {"/schema.sql", "/seed.sql", "/demo.sql"})
-      EXPECT_TRUE(host::DatabaseScripts().contains(std::string(folder) + script)) << folder << script;
+      EXPECT_TRUE(provision::DatabaseScripts().contains(std::string(folder) + script)) << folder << script;
   }
   try {
-    host::ScriptFolderFor("Oracle");
+    provision::ScriptFolderFor("Oracle");
     ADD_FAILURE() << "no error";
-  } catch (const host::DatabaseInitError& e) {
+  } catch (const provision::DatabaseInitError& e) {
     EXPECT_NE(std::string(e.what()).find("'Oracle'"), std::string::npos) << e.what();
   }
 }
@@ -41,10 +42,10 @@ TEST(IntegrationInitTextTest, StatementsSplitAtSemicolonsOutsideLiteralsAndComme
       {"SELECT \"a;b\" FROM t;;  \n -- only a comment\n", {"SELECT \"a;b\" FROM t"}},
       {"INSERT INTO a VALUES ('费用;部门')", {"INSERT INTO a VALUES ('费用;部门')"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(host::SplitStatements(c.script), c.statements) << c.script;
+  for (const Case& c : cases) EXPECT_EQ(db::SplitStatements(c.script), c.statements) << c.script;
   // Every product's scripts split into statements that each start with a keyword.
-  for (const auto& [name, text] : host::DatabaseScripts())
-    for (const std::string& s : host::SplitStatements(text))
+  for (const auto& [name, text] : provision::DatabaseScripts())
+    for (const std::string& s : db::SplitStatements(text))
       EXPECT_TRUE(s.starts_with("CREATE") || s.starts_with("INSERT")) << name << ": " << s.substr(0, 60);
 }
 
@@ -61,7 +62,7 @@ TEST(IntegrationInitTextTest, DsnCarriesTheServersStringWithoutBraces) {
       {"DSN=acc;PWD={a;b}", "DSN=acc;PWD=\"a;b\";"},
   };
   for (const Case& c : cases) {
-    const std::string dsn = host::ServerDsnFor(c.connectString, "PostgreSQL", "15.0.18");
+    const std::string dsn = provision::ServerDsnFor(c.connectString, "PostgreSQL", "15.0.18");
     datasource::CParse parse;
     parse.ParseString(dsn);
     EXPECT_EQ(parse.ConStr(), c.expected) << c.connectString;
@@ -73,9 +74,9 @@ TEST(IntegrationInitTextTest, DsnCarriesTheServersStringWithoutBraces) {
               db::ConnectionString::Parse(c.connectString).entries())
         << c.connectString;
   }
-  EXPECT_THROW(host::ServerDsnFor("DSN=acc;PWD={a}}b}", "PostgreSQL", "15"), host::DatabaseInitError)
+  EXPECT_THROW(provision::ServerDsnFor("DSN=acc;PWD={a}}b}", "PostgreSQL", "15"), provision::DatabaseInitError)
       << "a \"}\" cannot stand in the description's braces";
-  EXPECT_THROW(host::ServerDsnFor("DSN=acc", "Odd;Name", "15"), host::DatabaseInitError);
+  EXPECT_THROW(provision::ServerDsnFor("DSN=acc", "Odd;Name", "15"), provision::DatabaseInitError);
 }
 
 class InitTest : public BackendTest {};
@@ -84,14 +85,14 @@ TEST_P(InitTest, ExistingTablesAreKeptUnlessForced) {
   if (GetParam().variable == nullptr) GTEST_SKIP() << "the embedded SQLite is created as a file (host tests)";
   Exec("DELETE FROM CB_BmExpense");
   try {
-    host::InitServerDatabase({.connectString = ConnectString()});
+    provision::InitServerDatabase({.connectString = ConnectString()});
     ADD_FAILURE() << "no error";
-  } catch (const host::DatabaseInitError& e) {
-    EXPECT_EQ(e.kind(), host::DatabaseInitError::Kind::AlreadyExists) << e.what();
+  } catch (const provision::DatabaseInitError& e) {
+    EXPECT_EQ(e.kind(), provision::DatabaseInitError::Kind::AlreadyExists) << e.what();
   }
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM CB_BmExpense").at(0), "0") << "nothing was touched";
 
-  const std::string dsn = host::InitServerDatabase({.connectString = ConnectString(), .demo = true, .force = true});
+  const std::string dsn = provision::InitServerDatabase({.connectString = ConnectString(), .demo = true, .force = true});
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM CB_BmExpense").at(0), "4");
   datasource::CParse parse;
   parse.ParseString(dsn);

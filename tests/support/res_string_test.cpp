@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "components/resloader/thread_res_loader.h"
 #include "datasource/c_parse.h"
 #include "platform/automation/dispatch_table.h"
 #include "platform/automation/registry.h"
@@ -95,11 +96,11 @@ class ResString : public ::testing::Test {
   void SetUp() override {
     previous_ = automation::Registry::Instance().Find(strings::kResourceLoaderProgId);
     RegisterFakeLoader();
-    UnloadResLoader();
+    components::UnloadResLoader();
     Log() = LoaderLog{};
   }
   void TearDown() override {
-    UnloadResLoader();
+    components::UnloadResLoader();
     automation::Registry::Instance().Unregister(strings::kResourceLoaderProgId);
     if (previous_) automation::Registry::Instance().Register(*previous_->info, previous_->factory);
   }
@@ -154,7 +155,7 @@ TEST_F(ResString, FailuresGiveTheTextItself) {
   EXPECT_EQ(GetResString(strings::kCostItem, "en"), "en:成本项目");  // the loader is still usable
 
   // No loader installed: the text, and a later registration is picked up.
-  UnloadResLoader();
+  components::UnloadResLoader();
   automation::Registry::Instance().Unregister(strings::kResourceLoaderProgId);
   EXPECT_EQ(GetResString(strings::kCostItem, "en"), strings::kCostItem);
   RegisterFakeLoader();
@@ -173,14 +174,14 @@ TEST_F(ResString, EndOfACParseUnloadsTheThreadsLoader) {
 }
 
 TEST_F(ResString, UnloadWithoutLoaderOrWithAFailingOneIsQuiet) {
-  UnloadResLoader();  // nothing loaded
+  components::UnloadResLoader();  // nothing loaded
   EXPECT_EQ(Log().unloads, 0);
 
   GetResString(strings::kCostItem, "en");
   Log().unloadRaises = true;
-  UnloadResLoader();
+  components::UnloadResLoader();
   EXPECT_EQ(Log().unloads, 1);
-  UnloadResLoader();  // already cleared
+  components::UnloadResLoader();  // already cleared
   EXPECT_EQ(Log().unloads, 1);
   GetResString(strings::kCostItem, "en");
   EXPECT_EQ(Log().created, 2);
@@ -190,7 +191,7 @@ TEST_F(ResString, EachThreadHasItsOwnLoader) {
   GetResString(strings::kCostItem, "en");
   std::thread other([] {
     GetResString(strings::kCostItem, "cht");
-    UnloadResLoader();
+    components::UnloadResLoader();
   });
   other.join();
   EXPECT_EQ(Log().created, 2);

@@ -13,7 +13,7 @@
 
 #include "components/objlib/keyed_record.h"
 #include "components/objlib/record_list.h"
-#include "host/database_init.h"
+#include "provision/database_init.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/late_binding.h"
 #include "platform/db/connection.h"
@@ -37,7 +37,7 @@ class TempDatabase {
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
     path_ = dir_ / "test.db";
-    host::InitDatabase({.path = path_, .demo = false, .force = true});
+    provision::InitDatabase({.path = path_, .demo = false, .force = true});
   }
   ~TempDatabase() {
     std::error_code ignored;

@@ -1,4 +1,5 @@
 #include "components/objlib/keyed_record.h"
+#include "platform/automation/text.h"
 
 #include <cstdint>
 #include <utility>
@@ -11,8 +12,6 @@ using automation::ParamInfo;
 using automation::TypeInfo;
 
 namespace {
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 TypeInfo RecordTypeInfo() {
   TypeInfo info;
@@ -29,7 +28,7 @@ TypeInfo RecordTypeInfo() {
 std::uint32_t HashName(std::string_view name) noexcept {
   std::uint32_t h = 2166136261u;
   for (char c : name) {
-    h ^= static_cast<unsigned char>(LowerAscii(c));
+    h ^= static_cast<unsigned char>(automation::AsciiLowerChar(c));
     h *= 16777619u;
   }
   return h;
@@ -39,7 +38,7 @@ bool SameName(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
   if (a == b) return true;  // the usual case: the same spelling
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i] && LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    if (a[i] != b[i] && automation::AsciiLowerChar(a[i]) != automation::AsciiLowerChar(b[i])) return false;
   return true;
 }
 

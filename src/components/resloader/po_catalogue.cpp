@@ -10,9 +10,9 @@
 #include <optional>
 #include <string_view>
 
+#include "components/resloader/resource_loader.h"
 #include "platform/automation/error.h"
 #include "platform/automation/type_info.h"
-#include "support/strings.h"
 
 namespace morvane::components {
 
@@ -70,7 +70,7 @@ struct FreeDeleter {
 };
 
 [[noreturn]] void Malformed(const std::filesystem::path& path, const std::string& why) {
-  automation::Raise(kCatalogueMalformed, std::string(strings::kResourceLoaderProgId),
+  automation::Raise(kCatalogueMalformed, std::string(ResourceLoader::kProgId),
                     "The message catalogue " + path.string() + " cannot be used: " + why);
 }
 
@@ -91,7 +91,7 @@ bool DeclaresUtf8(po_file_t file) {
 Catalogue ReadLocked(const std::filesystem::path& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec))
-    automation::Raise(kCatalogueNotFound, std::string(strings::kResourceLoaderProgId),
+    automation::Raise(kCatalogueNotFound, std::string(ResourceLoader::kProgId),
                       "There is no message catalogue " + path.string());
 
   g_firstProblem.reset();

@@ -10,7 +10,7 @@
 // Dispatch members (transaction attribute NotSupported):
 //   ResFileBaseName (DISPID 1, get/put String), LanguageID (DISPID 2, get/put String),
 //   LoadString(Key) (DISPID 3, Variant -> String), Unload() (DISPID 4).
-// One object serves one thread at a time (each thread keeps its own, see support/globals.h).
+// One object serves one thread at a time (each thread keeps its own, see thread_res_loader.h).
 #pragma once
 
 #include <cstdint>

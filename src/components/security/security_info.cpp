@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <optional>
 
-#include "datasource/c_parse.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/registry.h"
 #include "platform/db/connection.h"
+#include "platform/db/connection_description.h"
 
 namespace morvane::components {
 
@@ -44,9 +44,9 @@ std::string Hex(std::uint32_t bits) {
 }
 
 // "user 2" or "user 2 (guest)" when the description names the user.
-std::string UserText(const datasource::CParse& parse, std::int32_t userId) {
+std::string UserText(const db::DescriptionEntries& props, std::int32_t userId) {
   std::string text = "user " + std::to_string(userId);
-  for (const auto& [name, value] : parse.Entries())
+  for (const auto& [name, value] : props)
     if (automation::EqualsIgnoreCase(name, "UserName") && !value.empty()) text += " (" + value + ")";
   return text;
 }
@@ -86,12 +86,12 @@ const DispatchTable<SecurityInfo>& SecurityInfo::Table() {
 
 bool SecurityInfo::AccessCheck(std::string_view props, std::int32_t objectType, std::int32_t objectId,
                                std::int32_t access, bool raiseOnRefusal, std::string_view component) {
-  datasource::CParse parse;
-  parse.ParseString(props);
-  const std::int32_t userId = parse.UserID();
+  db::DescriptionEntries entries;
+  db::ParseConnectionDescription(props, entries);
+  const std::int32_t userId = automation::ToLong(Variant(db::DescriptionEntry(entries, "UserID")));
 
   auto connection = db::Connection::New();
-  connection->Open(parse.ConStr());
+  connection->Open(db::DescriptionEntry(entries, "ConnectString"));
   const std::array<db::BoundParameter, 3> params = {
       db::BoundParameter{"FUserID", db::adInteger, db::adParamInput, 0, Variant(userId)},
       db::BoundParameter{"FObjectType", db::adInteger, db::adParamInput, 0, Variant(objectType)},
@@ -107,7 +107,7 @@ bool SecurityInfo::AccessCheck(std::string_view props, std::int32_t objectType, 
   if (!raiseOnRefusal) return false;
 
   std::string object = "object type " + std::to_string(objectType) + ", object " + std::to_string(objectId);
-  std::string why = UserText(parse, userId);
+  std::string why = UserText(entries, userId);
   if (held)
     why += " lacks the right " + Hex(wanted & ~*held) + " on " + object;
   else

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/automation/text.h"
 #include "platform/automation/variant.h"
 
 namespace morvane::automation {
@@ -56,8 +57,5 @@ struct TypeInfo {
   const MemberInfo* Find(std::string_view name, InvokeKind kind) const;
   const MemberInfo* Find(DispId id, InvokeKind kind) const;
 };
-
-// Compares two names without regard to ASCII letter case.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 }  // namespace morvane::automation

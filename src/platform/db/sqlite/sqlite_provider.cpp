@@ -67,4 +67,6 @@ void CreateDatabase(const std::string& path) {
   if (code != SQLITE_OK) RaiseSqlite(raw, code, "database: " + path + ", statement: PRAGMA journal_mode=WAL");
 }
 
+std::string LibraryVersion() { return sqlite3_libversion(); }
+
 }  // namespace morvane::db::sqlite

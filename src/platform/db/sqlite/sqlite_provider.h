@@ -39,4 +39,8 @@ class SqliteProvider final : public Provider {
 // error (a folder that does not exist, a file that is not a database).
 void CreateDatabase(const std::string& path);
 
+// The version text of the SQLite library the provider runs on ("3.40.1"), as its connections
+// report it in "DBMS Version".
+std::string LibraryVersion();
+
 }  // namespace morvane::db::sqlite

@@ -10,6 +10,7 @@
 
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
+#include "platform/automation/text.h"
 #include "platform/db/ado_constants.h"
 #include "platform/db/data_error.h"
 #include "platform/db/sqlite/sqlite_error.h"
@@ -140,14 +141,6 @@ int BindValue(sqlite3_stmt* stmt, int marker, const Variant& v, Form form, bool 
   }
 }
 
-// An upper-case copy of an ASCII text.
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
 bool Has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
 
 bool IsDateColumn(int columnType) {
@@ -191,7 +184,7 @@ void BindParameters(sqlite3_stmt* stmt, std::span<const BoundParameter> params, 
 
 int ColumnTypeOfDeclared(std::string_view declared) {
   if (declared.empty()) return 0;
-  const std::string t = Upper(declared);
+  const std::string t = automation::AsciiUpper(declared);
   // The order follows SQLite's own affinity rules: "INT" anywhere makes an integer column.
   if (Has(t, "BIGINT") || Has(t, "INT8")) return adBigInt;
   if (Has(t, "SMALLINT") || Has(t, "INT2")) return adSmallInt;

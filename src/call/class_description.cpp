@@ -1,9 +1,9 @@
-#include "host/server_classes.h"
+#include "call/class_description.h"
 
 #include <string>
 #include <string_view>
 
-namespace morvane::host {
+namespace morvane::call {
 
 namespace {
 
@@ -64,4 +64,4 @@ Json ClassJson(const automation::TypeInfo& info) {
               {"members", std::move(members)}};
 }
 
-}  // namespace morvane::host
+}  // namespace morvane::call

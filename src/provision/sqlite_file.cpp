@@ -1,7 +1,6 @@
-#include "host/database_init.h"
+#include "provision/database_init.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <array>
@@ -11,17 +10,16 @@
 #include <memory>
 #include <random>
 
-#include "host/db_scripts.h"
+#include "platform/automation/error.h"
+#include "platform/db/provider.h"
+#include "platform/db/sqlite/sqlite_provider.h"
+#include "provision/scripts.h"
 
-namespace morvane::host {
+namespace morvane::provision {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-[[noreturn]] void Fail(const std::string& message) {
-  throw DatabaseInitError(DatabaseInitError::Kind::Failed, message);
-}
 
 [[noreturn]] void AlreadyExists(const fs::path& path) {
   throw DatabaseInitError(DatabaseInitError::Kind::AlreadyExists,
@@ -90,28 +88,27 @@ class TempDatabase {
   fs::path path_;
 };
 
-struct SqliteCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-
-void Exec(sqlite3* db, std::string_view what, const std::string& sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return;
-  std::string text = message ? message : sqlite3_errmsg(db);
-  sqlite3_free(message);
-  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-  Fail(std::string(what) + " failed: " + text);
+// The data-access connection string of a file; the path is quoted, so that any name works.
+std::string SqliteConnectString(const fs::path& file) {
+  std::string text = "Provider=SQLite;Data Source=\"";
+  for (char c : file.string()) {
+    text += c;
+    if (c == '"') text += '"';
+  }
+  return text + "\"";
 }
 
-void RunScripts(const fs::path& file, const std::vector<DatabaseScript>& scripts) {
-  sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  std::unique_ptr<sqlite3, SqliteCloser> db(raw);
-  if (rc != SQLITE_OK) Fail("cannot open " + file.string() + ": " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
-  Exec(db.get(), "starting the transaction", "BEGIN");
-  for (const DatabaseScript& script : scripts) Exec(db.get(), "the script " + std::string(script.name), std::string(script.text));
-  Exec(db.get(), "the commit", "COMMIT");
-  if (sqlite3_close(db.release()) != SQLITE_OK) Fail("cannot close " + file.string());
+// Runs the scripts on the file through the SQLite provider, on a connection of its own that is
+// closed before this returns (the file can then be moved).
+void RunScriptsOn(const fs::path& file, const std::vector<DatabaseScript>& scripts) {
+  const std::string connectString = SqliteConnectString(file);
+  std::unique_ptr<db::PhysicalConnection> connection;
+  try {
+    connection = db::ProviderFor(connectString).Connect(connectString);
+  } catch (const automation::Error& e) {
+    Fail("cannot open " + file.string() + ": " + e.Description());
+  }
+  RunScripts(*connection, scripts, false);
 }
 
 // Moves the finished file to the target without replacing an existing one. Returns false when the
@@ -133,13 +130,6 @@ bool MoveNoReplace(const fs::path& from, const fs::path& to) {
   return true;
 }
 
-std::string_view Script(const char* name) {
-  const auto& scripts = DatabaseScripts();
-  auto it = scripts.find(name);
-  if (it == scripts.end()) Fail(std::string("the program holds no database script ") + name);
-  return it->second;
-}
-
 }  // namespace
 
 void CreateDatabaseFile(const fs::path& path, const std::vector<DatabaseScript>& scripts, bool force) {
@@ -150,7 +140,7 @@ void CreateDatabaseFile(const fs::path& path, const std::vector<DatabaseScript>&
   if (!fs::is_directory(target.parent_path(), ec)) Fail("the folder " + target.parent_path().string() + " does not exist");
 
   TempDatabase temp(target);
-  RunScripts(temp.path(), scripts);
+  RunScriptsOn(temp.path(), scripts);
 
   if (force) {
     RemoveSideFiles(target);
@@ -169,17 +159,14 @@ std::string DsnFor(const fs::path& path) {
   if (text.find_first_of(";{}") != std::string::npos || text.back() == ' ')
     Fail("the path " + text + " cannot stand in a connection description (it holds \";\", \"{\" or \"}\" or ends with a blank)");
   return "ConnectString={Provider=SQLite;Data Source=" + text + "};UserName=admin;UserID=1;DBMS Name=SQLite;DBMS Version=" +
-         sqlite3_libversion() + ";LANGUAGE=chs;AcctType=GY";
+         db::sqlite::LibraryVersion() + ";LANGUAGE=chs;AcctType=GY";
 }
 
 std::string InitDatabase(const DatabaseInitOptions& options) {
   const fs::path target = Absolute(options.path);
   std::string dsn = DsnFor(target);  // refuses an unusable path before anything is written
-  std::vector<DatabaseScript> scripts = {{"sqlite/schema.sql", Script("sqlite/schema.sql")},
-                                         {"sqlite/seed.sql", Script("sqlite/seed.sql")}};
-  if (options.demo) scripts.push_back({"sqlite/demo.sql", Script("sqlite/demo.sql")});
-  CreateDatabaseFile(target, scripts, options.force);
+  CreateDatabaseFile(target, ProductScripts("sqlite", options.demo), options.force);
   return dsn;
 }
 
-}  // namespace morvane::host
+}  // namespace morvane::provision

@@ -18,10 +18,10 @@
 #include <string>
 #include <string_view>
 
-#include "host/json_form.h"
+#include "call/json_form.h"
 #include "platform/automation/type_info.h"
 
-namespace morvane::host {
+namespace morvane::call {
 
 enum class CallOutcomeKind {
   Ok,          // body: the result (null for a member without one)
@@ -61,4 +61,4 @@ CallOutcome LateCallText(std::string_view progId, std::string_view member, std::
 // library, a result that JSON cannot write): 51, "Internal error".
 inline constexpr std::int32_t kInternalErrorNumber = 51;
 
-}  // namespace morvane::host
+}  // namespace morvane::call

@@ -1,4 +1,4 @@
-#include "host/json_form.h"
+#include "call/json_form.h"
 
 #include <array>
 #include <charconv>
@@ -13,7 +13,7 @@
 #include "platform/automation/convert.h"
 #include "platform/automation/type_info.h"
 
-namespace morvane::host {
+namespace morvane::call {
 
 using automation::Variant;
 
@@ -497,4 +497,4 @@ Json ErrorToJson(const automation::Error& error) {
               {"helpFile", error.HelpFile()}};
 }
 
-}  // namespace morvane::host
+}  // namespace morvane::call

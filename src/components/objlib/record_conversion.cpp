@@ -1,13 +1,12 @@
-// RowToKeyedRecord and RecordsetToList: rows of a recordset as the suite's keyed records. The
-// records made from one recordset share one table of key names, so a long list keeps its column
-// names once.
+#include "components/objlib/record_conversion.h"
+
 #include <algorithm>
 #include <utility>
 #include <vector>
 
-#include "support/globals.h"
+#include "platform/automation/dispatch.h"
 
-namespace morvane::support {
+namespace morvane::objlib {
 
 namespace {
 
@@ -15,12 +14,12 @@ namespace {
 // whose names differ only in letter case write one key (the first spelling, at the first
 // position) and the later column's value wins, as writing Value twice under one key does.
 struct RowShape {
-  std::shared_ptr<const objlib::KeyTable> keys;
+  std::shared_ptr<const KeyTable> keys;
   std::vector<std::size_t> keyOfColumn;
 };
 
 RowShape ShapeOf(const db::Recordset& rs) {
-  auto keys = std::make_shared<objlib::KeyTable>();
+  auto keys = std::make_shared<KeyTable>();
   RowShape shape;
   shape.keyOfColumn.reserve(rs.Columns().size());
   for (const db::ColumnInfo& column : rs.Columns()) {
@@ -33,21 +32,21 @@ RowShape ShapeOf(const db::Recordset& rs) {
 
 }  // namespace
 
-std::shared_ptr<objlib::KeyedRecord> RowToKeyedRecord(db::Recordset& rs) {
+std::shared_ptr<KeyedRecord> RowToKeyedRecord(db::Recordset& rs) {
   const RowShape shape = ShapeOf(rs);
   std::vector<Variant> values(shape.keys->size());
   const db::Fields fields = rs.GetFields();
   for (std::size_t column = 0; column < shape.keyOfColumn.size(); ++column)
     values[shape.keyOfColumn[column]] = fields.Item(static_cast<std::int32_t>(column)).Value();
-  return std::make_shared<objlib::KeyedRecord>(shape.keys, std::move(values));
+  return std::make_shared<KeyedRecord>(shape.keys, std::move(values));
 }
 
 // The values are moved out of the recordset's rows rather than copied: the recordset is left at
 // its end, and a list of many rows then holds its values once, not twice. When every column
 // writes its own key in column order (no two names differ only in letter case), a row's vector
 // of values becomes the record's as it stands, so no row is ever held twice.
-std::shared_ptr<objlib::RecordList> RecordsetToList(db::Recordset& rs) {
-  auto list = objlib::RecordList::New();
+std::shared_ptr<RecordList> RecordsetToList(db::Recordset& rs) {
+  auto list = RecordList::New();
   const std::int32_t count = rs.RecordCount();
   if (count != 0) rs.MoveFirst();
   if (count > 0) list->Reserve(static_cast<std::size_t>(count));
@@ -68,10 +67,10 @@ std::shared_ptr<objlib::RecordList> RecordsetToList(db::Recordset& rs) {
       for (std::size_t column = 0; column < columns; ++column)
         values[shape.keyOfColumn[column]] = std::exchange(row[column], Variant());
     }
-    list->Add(Variant(automation::DispatchPtr(std::make_shared<objlib::KeyedRecord>(shape.keys, std::move(values)))));
+    list->Add(Variant(automation::DispatchPtr(std::make_shared<KeyedRecord>(shape.keys, std::move(values)))));
     rs.MoveNext();
   }
   return list;
 }
 
-}  // namespace morvane::support
+}  // namespace morvane::objlib

@@ -38,7 +38,7 @@
 #include "platform/automation/error.h"
 #include "platform/automation/variant.h"
 
-namespace morvane::host {
+namespace morvane::call {
 
 // Ordered, so that a record's keys keep their order both ways.
 using Json = nlohmann::ordered_json;
@@ -72,4 +72,4 @@ Json ErrorToJson(const automation::Error& error);
 // A result code as eight upper-case hexadecimal digits: "0x800A2714".
 std::string ResultCodeText(std::int32_t code);
 
-}  // namespace morvane::host
+}  // namespace morvane::call

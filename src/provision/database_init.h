@@ -1,8 +1,9 @@
-// Creation of a SQLite database for the component from the scripts compiled into the program
-// (db/sqlite/schema.sql, seed.sql and, for a demonstration database, demo.sql), and the
-// connection description (sDsn) that reaches it.
+// Creating the component's tables for every product from the scripts compiled into the program
+// (db/<product>/schema.sql, seed.sql and, for a demonstration database, demo.sql), and the
+// connection description (sDsn) that reaches the result. Every product's scripts run through the
+// data-access layer on a connection of their own, in one transaction (provision/scripts.h).
 //
-// The database is built in a new file beside the target and moved into place only when every
+// A SQLite database is built in a new file beside the target and moved into place only when every
 // script has run in one transaction, so a failure leaves neither a half-written database nor a
 // damaged old one. The functions hold no state; concurrent calls on different paths are safe.
 //
@@ -15,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-namespace morvane::host {
+namespace morvane::provision {
 
 // A database that could not be created. kind() tells a target that exists (and may not be
 // replaced) from every other failure; what() is one line for the user.
@@ -89,10 +90,6 @@ std::string InitServerDatabase(const ServerInitOptions& options);
 // DatabaseInitError Failed for any other product.
 std::string ScriptFolderFor(std::string_view dbmsName);
 
-// The statements of a script: its text split at each ";" outside string literals, quoted names
-// and comments, blank and comment-only pieces left out.
-std::vector<std::string> SplitStatements(std::string_view script);
-
 // The connection description for a server database: "ConnectString={<string>};UserName=admin;
 // UserID=1;DBMS Name=<name>;DBMS Version=<version>;LANGUAGE=chs;AcctType=GY". The description's
 // braces cannot hold "}", so the connection string is written again without braces (a value
@@ -100,4 +97,4 @@ std::vector<std::string> SplitStatements(std::string_view script);
 // DatabaseInitError Failed when a value holds "}" or the name or version holds ";".
 std::string ServerDsnFor(std::string_view connectString, std::string_view dbmsName, std::string_view dbmsVersion);
 
-}  // namespace morvane::host
+}  // namespace morvane::provision

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "components/objlib/record_access.h"
-#include "host/late_call.h"
+#include "call/late_call.h"
 #include "platform/automation/dispatch_table.h"
 #include "platform/automation/late_binding.h"
 #include "platform/automation/registry.h"
 
-namespace morvane::host {
+namespace morvane::call {
 namespace {
 
 using automation::Variant;
@@ -220,4 +220,4 @@ TEST_F(LateCallTest, ParsedArgumentsAreAcceptedDirectly) {
 }
 
 }  // namespace
-}  // namespace morvane::host
+}  // namespace morvane::call

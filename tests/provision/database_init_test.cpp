@@ -1,4 +1,4 @@
-#include "host/database_init.h"
+#include "provision/database_init.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -14,7 +14,7 @@
 #include "platform/db/recordset.h"
 #include "testing/temp_folder.h"
 
-namespace morvane::host {
+namespace morvane::provision {
 namespace {
 
 using morvane::testing::ReadFileText;
@@ -266,4 +266,4 @@ TEST(InitDatabase, AMissingFolderOrAFolderTargetFails) {
 }
 
 }  // namespace
-}  // namespace morvane::host
+}  // namespace morvane::provision

@@ -1,4 +1,4 @@
-#include "host/late_call.h"
+#include "call/late_call.h"
 
 #include <utility>
 #include <vector>
@@ -6,7 +6,7 @@
 #include "platform/automation/late_binding.h"
 #include "platform/mts/runtime.h"
 
-namespace morvane::host {
+namespace morvane::call {
 
 using automation::DispatchError;
 using automation::Variant;
@@ -124,4 +124,4 @@ CallOutcome LateCallText(std::string_view progId, std::string_view member, std::
   }
 }
 
-}  // namespace morvane::host
+}  // namespace morvane::call

@@ -6,9 +6,9 @@
 
 #include "components/objlib/keyed_record.h"
 #include "components/objlib/record_list.h"
-#include "host/json_form.h"
+#include "call/json_form.h"
 
-namespace morvane::host {
+namespace morvane::call {
 namespace {
 
 using automation::Variant;
@@ -270,4 +270,4 @@ TEST(JsonFormTest, ErrorObjectCarriesTheFourFieldsAndTheResultCode) {
 }
 
 }  // namespace
-}  // namespace morvane::host
+}  // namespace morvane::call

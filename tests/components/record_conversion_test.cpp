@@ -4,9 +4,10 @@
 #include <vector>
 
 #include "platform/automation/error.h"
-#include "support/globals.h"
+#include "components/objlib/record_conversion.h"
+#include "platform/db/ado_constants.h"
 
-namespace morvane::support {
+namespace morvane::objlib {
 namespace {
 
 using automation::Variant;
@@ -124,4 +125,4 @@ TEST(RowToKeyedRecord, CopiesTheCurrentRowAndLeavesTheRecordsetWhereItIs) {
 }
 
 }  // namespace
-}  // namespace morvane::support
+}  // namespace morvane::objlib

@@ -5,8 +5,8 @@
 #include <map>
 #include <string>
 
-namespace morvane::host {
+namespace morvane::provision {
 
 const std::map<std::string, std::string>& DatabaseScripts();
 
-}  // namespace morvane::host
+}  // namespace morvane::provision

@@ -13,11 +13,11 @@
 // null for a member without one, "default" null for a parameter without one. No state.
 #pragma once
 
-#include "host/json_form.h"
+#include "call/json_form.h"
 #include "platform/automation/type_info.h"
 
-namespace morvane::host {
+namespace morvane::call {
 
 Json ClassJson(const automation::TypeInfo& info);
 
-}  // namespace morvane::host
+}  // namespace morvane::call
