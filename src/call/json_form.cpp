@@ -119,63 +119,32 @@ automation::Bytes DecodeBase64(std::string_view text) {
   return out;
 }
 
-// ---- currency: int64 scaled by 10,000, as exact decimal text ----
+// ---- currency and dates: the grammar of the JSON form, the values by the automation conversions ----
 
-constexpr std::int64_t kCurrencyScale = 10000;
-
-std::string CurrencyText(automation::Currency cy) {
-  bool negative = cy.scaled < 0;
-  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(cy.scaled) : static_cast<std::uint64_t>(cy.scaled);
-  std::string text = (negative ? "-" : "") + std::to_string(magnitude / kCurrencyScale);
-  if (std::uint64_t fraction = magnitude % kCurrencyScale; fraction != 0) {
-    char digits[8];
-    std::snprintf(digits, sizeof digits, "%04u", static_cast<unsigned>(fraction));
-    std::string f(digits);
-    while (f.back() == '0') f.pop_back();
-    text += "." + f;
+// A value converted by the automation layer; its overflow (6) is a value out of range.
+Variant ConvertedOrFail(const Variant& value, automation::VarType target, std::string_view what) {
+  try {
+    return automation::Converted(value, target);
+  } catch (const automation::Error& e) {
+    if (e.Number() == automation::errors::kOverflow) Fail(std::string(what) + " is out of range");
+    Fail(std::string(what) + " cannot be converted: " + e.Description());
   }
-  return text;
 }
 
-// "[+-]digits[.digits]" with at most four decimals, within the currency range.
+// "[+-]digits[.digits]" with at most four decimals (the conversion would round a fifth).
 automation::Currency ParseCurrencyText(std::string_view text) {
-  auto bad = [&]() -> automation::Currency {
-    Fail("CY value \"" + Printable(text, 40) + "\" is not a decimal text with at most 4 decimals");
-  };
-  std::size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::uint64_t magnitude = 0;  // scaled by 10,000
-  std::size_t intDigits = 0, fracDigits = 0;
-  constexpr std::uint64_t kLimit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + 1;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++intDigits) {
-    magnitude = magnitude * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    if (magnitude > kLimit / kCurrencyScale) Fail("CY value \"" + Printable(text, 40) + "\" is out of range");
-  }
-  magnitude *= kCurrencyScale;
+  std::size_t i = text.empty() || (text[0] != '+' && text[0] != '-') ? 0 : 1;
+  const std::size_t intStart = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+  std::size_t digits = i - intStart, decimals = 0;
   if (i < text.size() && text[i] == '.') {
-    std::uint64_t unit = kCurrencyScale / 10;
-    for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++fracDigits) {
-      if (fracDigits == 4) return bad();
-      magnitude += unit * static_cast<std::uint64_t>(text[i] - '0');
-      unit /= 10;
-    }
+    const std::size_t fracStart = ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    decimals = i - fracStart;
   }
-  if (i != text.size() || intDigits + fracDigits == 0) return bad();
-  if (magnitude > kLimit - (negative ? 0 : 1)) Fail("CY value \"" + Printable(text, 40) + "\" is out of range");
-  return automation::Currency{negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude)};
-}
-
-// ---- dates ----
-
-constexpr double kMinDate = -657435.0;
-constexpr double kMaxDate = 2958465.99999;
-
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
+  if (i != text.size() || digits + decimals == 0 || decimals > 4)
+    Fail("CY value \"" + Printable(text, 40) + "\" is not a decimal text with at most 4 decimals");
+  return ConvertedOrFail(Variant(std::string(text)), automation::VT_CY, "CY value \"" + Printable(text, 40) + "\"").cy();
 }
 
 std::string DateText(automation::Date d) {
@@ -216,14 +185,11 @@ automation::Date ParseDateText(std::string_view text) {
       p.second = *second;
     }
   }
-  if (p.month < 1 || p.month > 12 || p.day < 1 || p.day > DaysInMonth(p.year, p.month) || p.hour > 23 ||
-      p.minute > 59 || p.second > 59)
-    return bad();
-  if (p.year < 100) Fail("DATE value \"" + Printable(text, 40) + "\" is before the year 100");
   try {
     return automation::MakeDate(p);
   } catch (const automation::Error& e) {
-    Fail("DATE value \"" + Printable(text, 40) + "\" cannot be represented: " + e.Description());
+    if (e.Number() != automation::errors::kOverflow) return bad();  // parts that name no moment
+    Fail("DATE value \"" + Printable(text, 40) + "\" is outside the years 100 to 9999");
   }
 }
 
@@ -326,20 +292,16 @@ Variant Forced(const Json& j) {
     if (v.is_string()) return Variant(ParseCurrencyText(v.get_ref<const std::string&>()));
     auto d = NumberOf(v);
     if (!d) Fail("CY value must be a decimal text or a number");
-    if (v.is_number_integer() || v.is_number_unsigned()) {
-      std::int64_t limit = std::numeric_limits<std::int64_t>::max() / kCurrencyScale;
-      return Variant(automation::Currency{IntegerIn(v, -limit, limit, "CY") * kCurrencyScale});
-    }
-    double scaled = std::round(*d * kCurrencyScale);
-    if (!(std::fabs(scaled) < 9.2233720368547e18)) Fail("CY value is out of range");
-    return Variant(automation::Currency{static_cast<std::int64_t>(scaled)});
+    // An integer converts exactly from its decimal text; a fraction as the double it is.
+    if (v.is_number_integer() || v.is_number_unsigned()) return ConvertedOrFail(Variant(v.dump()), automation::VT_CY, "CY value");
+    return ConvertedOrFail(Variant(*d), automation::VT_CY, "CY value");
   }
   if (EqualsIgnoreCase(name, "DATE")) {
     const Json& v = value();
     if (v.is_string()) return Variant(ParseDateText(v.get_ref<const std::string&>()));
     auto d = NumberOf(v);
     if (!d) Fail("DATE value must be an ISO 8601 text or a day number");
-    if (!(*d >= kMinDate && *d <= kMaxDate)) Fail("DATE value is outside the years 100 to 9999");
+    if (!automation::IsDateInRange(*d)) Fail("DATE value is outside the years 100 to 9999");
     return Variant(automation::Date{*d});
   }
   if (EqualsIgnoreCase(name, "BYTES")) {
@@ -438,16 +400,10 @@ Json ToJsonAt(const Variant& v, int depth) {
     case VT_UI1: return Json(static_cast<std::int64_t>(v.ui1()));
     case VT_R4: return FloatJson(v.r4());
     case VT_R8: return std::isfinite(v.r8()) ? Json(v.r8()) : NonFinite(v.r8());
-    case VT_CY: return Json{{"@vt", "CY"}, {"value", CurrencyText(v.cy())}};
+    case VT_CY: return Json{{"@vt", "CY"}, {"value", FormatCurrency(v.cy())}};
     case VT_DATE: {
       double days = v.date().days;
-      if (days >= kMinDate && days <= kMaxDate) {
-        try {
-          return Json{{"@vt", "DATE"}, {"value", DateText(v.date())}};
-        } catch (const automation::Error&) {
-          // Written as the day number below.
-        }
-      }
+      if (IsDateInRange(days)) return Json{{"@vt", "DATE"}, {"value", DateText(v.date())}};
       if (!std::isfinite(days)) return Json{{"@vt", "DATE"}, {"value", nullptr}};
       return Json{{"@vt", "DATE"}, {"value", days}};
     }

@@ -8,6 +8,8 @@
 
 namespace morvane::call {
 
+namespace errors = automation::errors;
+
 using automation::DispatchError;
 using automation::Variant;
 
@@ -20,7 +22,7 @@ CallOutcome Outcome(CallOutcomeKind kind, std::string message) {
 CallOutcome CallFailed(const automation::Error& e) { return CallOutcome{CallOutcomeKind::CallError, ErrorToJson(e), {}}; }
 
 CallOutcome InternalError(std::string_view what) {
-  return CallFailed(automation::Error(kInternalErrorNumber, std::string(automation::kDefaultSource),
+  return CallFailed(automation::Error(errors::kInternalError, std::string(automation::kDefaultSource),
                                       "Internal error: " + std::string(what)));
 }
 

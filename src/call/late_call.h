@@ -59,6 +59,5 @@ CallOutcome LateCallText(std::string_view progId, std::string_view member, std::
 
 // The error number given to a failure that is not a numbered error (an exception of the C++
 // library, a result that JSON cannot write): 51, "Internal error".
-inline constexpr std::int32_t kInternalErrorNumber = 51;
 
 }  // namespace morvane::call

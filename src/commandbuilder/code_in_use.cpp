@@ -12,15 +12,16 @@
 
 namespace morvane::commandbuilder {
 
+namespace errors = automation::errors;
+
 namespace {
 
-constexpr std::int32_t kCodeInUse = 12222;
 constexpr std::string_view kStandardTable = "CB_BmStandard";
 
 }  // namespace
 
 bool CommandBuilder::BmIDUsed(std::string aTable, std::string aField, std::string aValue, std::string sFilter) {
-  if (aTable.empty()) automation::Raise(automation::errors::kInvalidProcedureCall);
+  if (aTable.empty()) automation::Raise(errors::kInvalidProcedureCall);
   // The numbered variants of the standard table ("CB_BmStandard1" ...) keep their codes in the
   // standard table itself.
   const std::string table = WithoutLastCharacter(aTable) == kStandardTable ? std::string(kStandardTable) : aTable;
@@ -33,7 +34,7 @@ bool CommandBuilder::BmIDUsed(std::string aTable, std::string aField, std::strin
   const auto size = std::max<std::int32_t>(1, static_cast<std::int32_t>(aValue.size()));
   m_Command->GetParameters().Append(
       db::Command::CreateParameter(std::string(), db::adVarWChar, db::adParamInput, size, Variant(std::move(aValue))));
-  if (!RunQuery(text)->IsEOF()) support::RaiseMessageError(ds, kCodeInUse, strings::kCodeInUse);
+  if (!RunQuery(text)->IsEOF()) support::RaiseMessageError(ds, errors::kCodeInUse, strings::kCodeInUse);
   return false;
 }
 

@@ -11,14 +11,10 @@
 
 namespace morvane::commandbuilder {
 
+namespace errors = automation::errors;
+
 namespace {
 
-constexpr std::int32_t kRequiredValueMissing = 10000;
-constexpr std::int32_t kIndexValueStored = 10006;
-constexpr std::int32_t kKeyStored = 10007;
-constexpr std::int32_t kKeyNotStored = 10008;
-constexpr std::int32_t kLayoutMismatch = 10009;
-constexpr std::int32_t kSourceValueMissing = 10010;
 
 }  // namespace
 
@@ -52,7 +48,7 @@ void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* p
       }
       if (changed) fields.SetValue(f.Name, v);
     } else if (CreateNew && f.Required) {
-      if (f.Default.IsEmpty()) support::RaiseFieldError(ds, kRequiredValueMissing, std::to_string(f.ErrItem));
+      if (f.Default.IsEmpty()) support::RaiseFieldError(ds, errors::kRequiredValueMissing, std::to_string(f.ErrItem));
       fields.SetValue(f.Name, f.Default);
       v = f.Default;
     } else {
@@ -61,7 +57,7 @@ void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* p
     // A field without a value (absent, or empty and not required) has nothing to compare with
     // other rows, an allowed-value list or a referenced column.
     if (!v.IsEmptyOrNull()) {
-      if (aCheckIndex && f.Index && IndexValueExists(f)) RaiseValueError(f, kIndexValueStored);
+      if (aCheckIndex && f.Index && IndexValueExists(f)) RaiseValueError(f, errors::kIndexValueStored);
       if (!f.Layout.empty()) CheckLayout(f);
       if (!f.SourceID.empty()) CheckSource(f);
     }
@@ -78,8 +74,8 @@ void CommandBuilder::CheckRow(bool CreateNew, bool aCheckIndex, PresentFields* p
   key.reserve(listing.size());
   for (const auto& [listed, source] : listing) key.push_back(PresentField{listed, keyValues[static_cast<std::size_t>(source)]});
   const bool exists = RecordExists(std::move(key));
-  if (exists && CreateNew) support::RaiseRecordError(ds, kKeyStored);
-  if (!exists && !CreateNew) support::RaiseRecordError(ds, kKeyNotStored);
+  if (exists && CreateNew) support::RaiseRecordError(ds, errors::kKeyStored);
+  if (!exists && !CreateNew) support::RaiseRecordError(ds, errors::kKeyNotStored);
 }
 
 const std::string& CommandBuilder::ErrItemText(std::int32_t index) {
@@ -140,7 +136,7 @@ void CommandBuilder::CheckLayout(const FieldDesc& f) {
     if (comma == std::string_view::npos) break;
     rest = rest.substr(0, comma);
   }
-  RaiseValueError(f, kLayoutMismatch);
+  RaiseValueError(f, errors::kLayoutMismatch);
 }
 
 bool CommandBuilder::MatchLayoutItem(const FieldDesc& f, std::string_view item) {
@@ -172,7 +168,7 @@ void CommandBuilder::CheckSource(const FieldDesc& f) {
   // Type and size come from the described field, also against another table's column.
   BindValue(f, std::string(), FieldsRef().Value(f.Name));
   if (RunQuery("SELECT " + column + " FROM " + table + " WHERE " + column + "=?")->IsEOF()) {
-    RaiseValueError(f, kSourceValueMissing);
+    RaiseValueError(f, errors::kRowNotFound);
   }
 }
 

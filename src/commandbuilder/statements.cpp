@@ -11,12 +11,10 @@
 
 namespace morvane::commandbuilder {
 
+namespace errors = automation::errors;
+
 namespace {
 
-constexpr std::int32_t kUpdateKeyIncomplete = 1;
-constexpr std::int32_t kUpdateInsertKeyIncomplete = 2;
-constexpr std::int32_t kIndexValueStored = 10006;
-constexpr std::int32_t kRecordNotFound = 10010;
 
 // Appends the description indexes of the fields to a statement's cache key.
 void AppendIndexes(std::string& key, const auto& present) {
@@ -41,7 +39,7 @@ bool CommandBuilder::ExecDelete(DispatchPtr& aFilter) { return ExecStatement(Sta
 
 bool CommandBuilder::ExecUpdateInsert(DispatchPtr& aFilter) {
   if (!NarrowToKey(aFilter)) {
-    support::RaiseMessageError(DataSource(), kUpdateInsertKeyIncomplete, strings::kIncompleteKey);
+    support::RaiseMessageError(DataSource(), errors::kUpdateInsertKeyIncomplete, strings::kIncompleteKey);
   }
   const StatementKind kind =
       RecordExists(Present(objlib::RecordRef(aFilter))) ? StatementKind::Update : StatementKind::Insert;
@@ -64,7 +62,7 @@ bool CommandBuilder::ExecStatement(StatementKind kind, DispatchPtr& aFilter) {
       NarrowToKey(aFilter);
       break;
     case StatementKind::Exists:
-      automation::Raise(automation::errors::kInvalidProcedureCall);
+      automation::Raise(errors::kInvalidProcedureCall);
   }
   PrepareCommand();
   PresentFields fields;
@@ -129,13 +127,13 @@ bool CommandBuilder::NarrowToKey(DispatchPtr& aFilter) const {
 }
 
 void CommandBuilder::PrepareUpdate(DispatchPtr& aFilter) {
-  if (!NarrowToKey(aFilter)) support::RaiseMessageError(DataSource(), kUpdateKeyIncomplete, strings::kIncompleteKey);
+  if (!NarrowToKey(aFilter)) support::RaiseMessageError(DataSource(), errors::kUpdateKeyIncomplete, strings::kIncompleteKey);
   PrepareCommand();
   PresentFields filter = Present(objlib::RecordRef(aFilter));
   const std::string text = "SELECT * FROM " + m_TableName + " WHERE " + AssignmentList(filter, "AND");
   BindValues(std::move(filter));
   auto stored = RunQuery(text);
-  if (stored->IsEOF()) support::RaiseRecordError(DataSource(), kRecordNotFound);
+  if (stored->IsEOF()) support::RaiseRecordError(DataSource(), errors::kRowNotFound);
   MergeStoredRow(*stored);
   // A changed key must not be stored yet; an unchanged one must be.
   CheckFields(!KeyUnchanged(aFilter), false);
@@ -151,7 +149,7 @@ void CommandBuilder::MergeStoredRow(db::Recordset& row) {
       fields.SetValue(f.Name, row.GetFields().Item(f.Name).Value());
     } else if (f.Index) {
       const Variant stored = row.GetFields().Item(f.Name).Value();
-      if (!SameValue(stored, given) && IndexValueExists(f)) RaiseValueError(f, kIndexValueStored);
+      if (!SameValue(stored, given) && IndexValueExists(f)) RaiseValueError(f, errors::kIndexValueStored);
     }
   }
 }

@@ -21,13 +21,15 @@
 
 namespace morvane::host {
 
+namespace errors = automation::errors;
+
 using call::CallOutcome;
 using call::CallOutcomeKind;
 using call::ClassJson;
 using call::DumpJson;
 using call::ErrorToJson;
 using call::Json;
-using call::kInternalErrorNumber;
+using errors::kInternalError;
 using call::LateCallOptions;
 using call::LateCallText;
 
@@ -179,7 +181,7 @@ struct Server::Impl {
 
   static void Unauthorised(Response& res) {
     res.set_header("WWW-Authenticate", "Bearer");
-    SetError(res, 401, host_errors::kPermissionDenied,
+    SetError(res, 401, errors::kPermissionDenied,
              "this host needs the header \"Authorization: Bearer <token>\" with its token; it was missing or wrong");
   }
 
@@ -233,19 +235,19 @@ struct Server::Impl {
   void AnswerBodyFailure(Response& res, BodyFailure failure) const {
     switch (failure) {
       case BodyFailure::TooLarge:
-        return SetError(res, 413, host_errors::kBadRequest,
+        return SetError(res, 413, errors::kInvalidProcedureCall,
                         "the request body is larger than " + std::to_string(config.maxBodyBytes) +
                             " bytes, the most this host accepts");
       case BodyFailure::TimedOut:
-        return SetError(res, 408, host_errors::kBadRequest,
+        return SetError(res, 408, errors::kInvalidProcedureCall,
                         "the request body was not sent within " + std::to_string(config.requestTimeoutSeconds) +
                             " seconds");
       case BodyFailure::Unsupported:
-        return SetError(res, 415, host_errors::kBadRequest,
+        return SetError(res, 415, errors::kInvalidProcedureCall,
                         "the body must be JSON text; multipart form data is not read");
       case BodyFailure::Unreadable: break;
     }
-    SetError(res, 400, host_errors::kBadRequest,
+    SetError(res, 400, errors::kInvalidProcedureCall,
              "the request body could not be read (its Content-Length or Transfer-Encoding is not valid, or the "
              "connection broke)");
   }
@@ -288,19 +290,19 @@ struct Server::Impl {
     std::unique_ptr<HeldTransactions::Lease> lease;
     if (req.has_header("Transaction")) {
       if (req.get_header_value_count("Transaction") > 1)
-        return SetError(res, 400, host_errors::kBadRequest, "the request names more than one transaction");
+        return SetError(res, 400, errors::kInvalidProcedureCall, "the request names more than one transaction");
       const std::string id(Trim(req.get_header_value("Transaction")));
       if (Exchange* exchange = HttpServer::CurrentExchange()) exchange->transaction = HeldTransactions::ShortId(id);
       lease = held.Acquire(id);
       if (!lease)
-        return SetError(res, 404, host_errors::kNoTransaction,
+        return SetError(res, 404, errors::kTransactionEnded,
                         "the transaction named by the Transaction header is not held here: it never began, or it "
                         "was committed, aborted or aborted after being idle");
     }
 
     const auto registration = automation::Registry::Instance().Find(progId);
     if (!registration || registration->info == nullptr || !serves(*registration->info))
-      return SetError(res, 404, host_errors::kUnknownClass, "no class \"" + progId + "\" is served by this host");
+      return SetError(res, 404, errors::kCannotCreateObject, "no class \"" + progId + "\" is served by this host");
 
     CallOutcome outcome;
     {
@@ -314,10 +316,10 @@ struct Server::Impl {
       case CallOutcomeKind::Ok: return SetJson(res, 200, Json{{"result", std::move(outcome.body)}});
       case CallOutcomeKind::CallError: return SetError(res, 422, outcome.body);
       case CallOutcomeKind::BadRequest:
-        return SetError(res, 400, outcome.number != 0 ? outcome.number : host_errors::kBadRequest, outcome.message);
+        return SetError(res, 400, outcome.number != 0 ? outcome.number : errors::kInvalidProcedureCall, outcome.message);
       case CallOutcomeKind::NotFound:
-        return SetError(res, 404, outcome.number != 0 ? outcome.number : host_errors::kUnknownClass, outcome.message);
-      case CallOutcomeKind::Refused: return SetError(res, 403, host_errors::kPermissionDenied, outcome.message);
+        return SetError(res, 404, outcome.number != 0 ? outcome.number : errors::kCannotCreateObject, outcome.message);
+      case CallOutcomeKind::Refused: return SetError(res, 403, errors::kPermissionDenied, outcome.message);
     }
   }
 
@@ -341,7 +343,7 @@ struct Server::Impl {
       return SetError(res, 409, ErrorToJson(e));
     }
     if (result == HeldTransactions::EndResult::NotFound)
-      return SetError(res, 404, host_errors::kNoTransaction,
+      return SetError(res, 404, errors::kTransactionEnded,
                       "no transaction with that id is held here: it never began, or it was committed, aborted or "
                       "aborted after being idle");
     SetJson(res, 200, Json{{"id", id}, {"state", commit ? "committed" : "aborted"}});
@@ -369,7 +371,7 @@ struct Server::Impl {
       if (!Authorised(req)) return Unauthorised(res);
     }
     if (status == 405) res.set_header("Allow", "GET, POST");
-    SetError(res, status, host_errors::kBadRequest,
+    SetError(res, status, errors::kInvalidProcedureCall,
              status == 405 ? "the method " + LogSafe(req.method, 16) + " is not served here; use GET or POST"
                            : "no endpoint " + LogSafe(req.method, 16) + " " + LogSafe(req.path) +
                                  "; see GET /v1/classes for the calls");
@@ -439,7 +441,7 @@ struct Server::Impl {
       if (res.body.empty()) {
         const Exchange* exchange = HttpServer::CurrentExchange();
         if (exchange && exchange->timedOut) res.status = 408;
-        SetError(res, res.status, res.status >= 500 ? kInternalErrorNumber : host_errors::kBadRequest,
+        SetError(res, res.status, res.status >= 500 ? errors::kInternalError : errors::kInvalidProcedureCall,
                  StatusDescription(res.status));
       }
       return httplib::Server::HandlerResponse::Handled;
@@ -453,7 +455,7 @@ struct Server::Impl {
       } catch (...) {
       }
       HttpServer::CloseAfterAnswer();
-      SetError(res, 500, kInternalErrorNumber, "Internal error: " + MaskPasswords(what));
+      SetError(res, 500, errors::kInternalError, "Internal error: " + MaskPasswords(what));
     });
   }
 

@@ -52,14 +52,6 @@ struct ServerOptions {
   std::function<bool(const automation::TypeInfo&)> serves;
 };
 
-// The error numbers of answers the host makes itself (the call's own errors keep theirs).
-namespace host_errors {
-inline constexpr std::int32_t kBadRequest = 5;             // malformed request, unknown endpoint
-inline constexpr std::int32_t kPermissionDenied = 70;      // 401 token, 403 connection string
-inline constexpr std::int32_t kUnknownClass = 429;         // 404
-inline constexpr std::int32_t kNoTransaction = static_cast<std::int32_t>(0x8004D00Eu);  // 404
-}  // namespace host_errors
-
 class Server {
  public:
   // Raises HostConfigError when an allowed connection string cannot be used.

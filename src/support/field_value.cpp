@@ -12,11 +12,10 @@
 
 namespace morvane::support {
 
+namespace errors = automation::errors;
+
 namespace {
 
-constexpr std::int32_t kRequiredValueMissing = 10000;
-constexpr std::int32_t kValueNotConvertible = 10004;
-constexpr std::int32_t kValueTooLong = 10005;
 
 const objlib::TextMeter& ThreadTextMeter() {
   thread_local std::shared_ptr<objlib::TextMeter> meter;
@@ -62,7 +61,7 @@ std::int32_t GetVarType(std::int32_t dataType) {
 void CheckFieldValue(const datasource::CDataSource& ds, const std::string& item, Variant& value,
                      std::int32_t varType, std::int32_t size, bool required) {
   const auto emptyValue = [&] {
-    if (required) RaiseFieldError(ds, kRequiredValueMissing, item);
+    if (required) RaiseFieldError(ds, errors::kRequiredValueMissing, item);
     value = Variant::Null();
   };
   if (value.IsEmptyOrNull()) {
@@ -74,7 +73,7 @@ void CheckFieldValue(const datasource::CDataSource& ds, const std::string& item,
     try {
       converted = automation::Converted(value, static_cast<automation::VarType>(varType));
     } catch (const automation::Error&) {
-      RaiseFieldError(ds, kValueNotConvertible, item, ValueSuffix(value));
+      RaiseFieldError(ds, errors::kValueNotConvertible, item, ValueSuffix(value));
     }
     value = std::move(converted);
   }
@@ -83,7 +82,7 @@ void CheckFieldValue(const datasource::CDataSource& ds, const std::string& item,
     // measured.
     if (size > 0 && value.text().size() > static_cast<std::size_t>(size)) {
       const std::int32_t measure = ThreadTextMeter().Measure(value.text());
-      if (measure > size) RaiseFieldError(ds, kValueTooLong, item, ValueSuffix(value));
+      if (measure > size) RaiseFieldError(ds, errors::kValueTooLong, item, ValueSuffix(value));
     }
     return;
   }
@@ -93,7 +92,7 @@ void CheckFieldValue(const datasource::CDataSource& ds, const std::string& item,
       emptyValue();
       return;
     }
-    if (size > 0 && count > size) RaiseFieldError(ds, kValueTooLong, item, ValueSuffix(value));
+    if (size > 0 && count > size) RaiseFieldError(ds, errors::kValueTooLong, item, ValueSuffix(value));
   }
 }
 

@@ -15,6 +15,8 @@
 #include "testing/temp_folder.h"
 
 namespace morvane::components {
+
+namespace errors = automation::errors;
 namespace {
 
 using automation::DispatchPtr;
@@ -118,22 +120,22 @@ TEST(ResourceLoader, FailuresRaiseNumberedErrors) {
     Variant key;
     std::int32_t number;
   } cases[] = {
-      {"unknown key", "TorCost", "en", Variant("没有这个文本"), kResourceNotFound},
-      {"key is not trimmed", "TorCost", "en", Variant(" 成本项目"), kResourceNotFound},
-      {"no catalogue for the language", "TorCost", "fr", Variant("成本项目"), kCatalogueNotFound},
-      {"no catalogue folder", "NoSuchBase", "en", Variant("成本项目"), kCatalogueNotFound},
+      {"unknown key", "TorCost", "en", Variant("没有这个文本"), errors::kResourceNotFound},
+      {"key is not trimmed", "TorCost", "en", Variant(" 成本项目"), errors::kResourceNotFound},
+      {"no catalogue for the language", "TorCost", "fr", Variant("成本项目"), errors::kFileNotFound},
+      {"no catalogue folder", "NoSuchBase", "en", Variant("成本项目"), errors::kFileNotFound},
       {"language climbing out of the folder", "TorCost", "../TorCost/en", Variant("成本项目"),
-       automation::errors::kInvalidProcedureCall},
-      {"base name climbing out", "..", "en", Variant("成本项目"), automation::errors::kInvalidProcedureCall},
-      {"empty language", "TorCost", "", Variant("成本项目"), automation::errors::kInvalidProcedureCall},
-      {"empty base name", "", "en", Variant("成本项目"), automation::errors::kInvalidProcedureCall},
-      {"Null key", "TorCost", "en", Variant::Null(), automation::errors::kTypeMismatch},
+       errors::kInvalidProcedureCall},
+      {"base name climbing out", "..", "en", Variant("成本项目"), errors::kInvalidProcedureCall},
+      {"empty language", "TorCost", "", Variant("成本项目"), errors::kInvalidProcedureCall},
+      {"empty base name", "", "en", Variant("成本项目"), errors::kInvalidProcedureCall},
+      {"Null key", "TorCost", "en", Variant::Null(), errors::kTypeMismatch},
   };
   for (const auto& c : cases) {
     auto loader = NewLoader(c.baseName, c.language);
     automation::Error e = ErrorOf(*loader, c.key);
     EXPECT_EQ(e.Number(), c.number) << c.name << ": " << e.Description();
-    if (c.number != automation::errors::kTypeMismatch) {  // the conversion's own error
+    if (c.number != errors::kTypeMismatch) {  // the conversion's own error
       EXPECT_EQ(e.Source(), strings::kResourceLoaderProgId) << c.name;
       EXPECT_FALSE(e.Description().empty()) << c.name;
     }
@@ -152,7 +154,7 @@ TEST(ResourceLoader, OnlyTranslatedEntriesCount) {
   auto loader = NewLoader("Base", "xx");
   EXPECT_EQ(Load(*loader, "有"), "present");
   for (const char* key : {"空", "模糊", "上下文", "旧", ""})
-    EXPECT_EQ(ErrorOf(*loader, key).Number(), kResourceNotFound) << key;
+    EXPECT_EQ(ErrorOf(*loader, key).Number(), errors::kResourceNotFound) << key;
 }
 
 TEST(ResourceLoader, UnusableCataloguesRaiseAndKeepRaising) {
@@ -172,11 +174,11 @@ TEST(ResourceLoader, UnusableCataloguesRaiseAndKeepRaising) {
   for (const auto& c : cases) {
     auto loader = NewLoader("Bad", c.language);
     automation::Error first = ErrorOf(*loader, "a");
-    EXPECT_EQ(first.Number(), kCatalogueMalformed) << c.language << ": " << first.Description();
+    EXPECT_EQ(first.Number(), errors::kInvalidResourceFormat) << c.language << ": " << first.Description();
     EXPECT_NE(first.Description().find(std::string(c.language) + ".po"), std::string::npos) << first.Description();
     // Read once: a second loader gets the same verdict.
     auto again = NewLoader("Bad", c.language);
-    EXPECT_EQ(ErrorOf(*again, "a").Number(), kCatalogueMalformed) << c.language;
+    EXPECT_EQ(ErrorOf(*again, "a").Number(), errors::kInvalidResourceFormat) << c.language;
   }
 }
 

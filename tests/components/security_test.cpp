@@ -12,6 +12,8 @@
 #include "testing/service_fixture.h"
 
 namespace morvane::components {
+
+namespace errors = automation::errors;
 namespace {
 
 using automation::Variant;
@@ -59,7 +61,7 @@ TEST_F(SecurityService, RefusalsRaise70WithAReadableText) {
   };
   for (const auto& c : cases) {
     automation::Error e = ErrorOf([&] { Check(Dsn("chs", c.user), c.type, c.id, c.access); });
-    EXPECT_EQ(e.Number(), kPermissionDenied) << c.name;
+    EXPECT_EQ(e.Number(), errors::kPermissionDenied) << c.name;
     EXPECT_EQ(e.Source(), "QuenBase.SecurityInfo") << c.name;
     const std::string& text = e.Description();
     for (const std::string& part : {"user " + std::to_string(c.user) + " (tester)", std::string(c.missing),
@@ -94,10 +96,10 @@ TEST_F(SecurityService, ADescriptionWithoutAUserOrConnectionIsAnError) {
     std::string props;
     std::int32_t number;
   } cases[] = {
-      {"no UserID", "ConnectString={" + ConnectString() + "};LANGUAGE=chs", automation::errors::kInvalidProcedureCall},
+      {"no UserID", "ConnectString={" + ConnectString() + "};LANGUAGE=chs", errors::kInvalidProcedureCall},
       {"UserID not a number", "ConnectString={" + ConnectString() + "};UserID=admin",
-       automation::errors::kTypeMismatch},
-      {"no ConnectString", "UserID=1;LANGUAGE=chs", automation::errors::kInvalidProcedureCall},
+       errors::kTypeMismatch},
+      {"no ConnectString", "UserID=1;LANGUAGE=chs", errors::kInvalidProcedureCall},
   };
   for (const auto& c : cases) {
     automation::Error e = ErrorOf([&] { service.AccessCheck(c.props, 155, 1, kChangeRight, true, kComponent); });
@@ -109,7 +111,7 @@ TEST_F(SecurityService, ADatabaseWithoutTheRightsTableFailsRatherThanAllows) {
   Exec("DROP TABLE t_AccessRight");
   automation::Error e = ErrorOf([&] { Check(Dsn("chs", 1), 155, 1, kChangeRight); });
   EXPECT_NE(e.Number(), 0);
-  EXPECT_NE(e.Number(), kPermissionDenied);
+  EXPECT_NE(e.Number(), errors::kPermissionDenied);
   EXPECT_NE(e.Description().find("t_AccessRight"), std::string::npos) << e.Description();
 }
 

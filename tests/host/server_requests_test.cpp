@@ -8,6 +8,8 @@
 #include "host/server_fixture.h"
 
 namespace morvane::testing {
+
+namespace errors = automation::errors;
 namespace {
 
 class ServerRequestsTest : public HostFixture {};
@@ -155,7 +157,7 @@ TEST_F(ServerRequestsTest, AConnectionStringNotAllowedIsRefusedBeforeAnythingOpe
     const Reply list = client.Post(InfoPath("GetBaseList"), Json::array({dsn(c.connectString)}));
     EXPECT_EQ(list.status, 403) << c.what << ": " << list;
     EXPECT_TRUE(IsErrorBody(list.body)) << c.what << ": " << list;
-    EXPECT_EQ(list.ErrorNumber(), host::host_errors::kPermissionDenied) << c.what;
+    EXPECT_EQ(list.ErrorNumber(), errors::kPermissionDenied) << c.what;
     EXPECT_NE(list.Description().find("not allowed"), std::string::npos) << c.what << ": " << list;
     EXPECT_EQ(list.text.find("hunter2"), std::string::npos) << c.what << ": " << list;
     const Reply append = client.Post(

@@ -9,6 +9,8 @@
 #include "host/server_transactions.h"
 
 namespace morvane::testing {
+
+namespace errors = automation::errors;
 namespace {
 
 class ServerTransactionsTest : public HostFixture {
@@ -61,7 +63,7 @@ TEST_F(ServerTransactionsTest, ACommitThatAVoteDoomedAnswers409AndWritesNothing)
   const Reply commit = client.Post("/v1/transactions/" + id + "/commit", std::string());
   ASSERT_EQ(commit.status, 409) << commit;
   ASSERT_TRUE(IsErrorBody(commit.body)) << commit;
-  EXPECT_EQ(commit.ErrorNumber(), mts::kTransactionAborted);
+  EXPECT_EQ(commit.ErrorNumber(), errors::kTransactionAborted);
   EXPECT_TRUE(Settings().empty()) << "the first call's row went with the transaction";
 }
 

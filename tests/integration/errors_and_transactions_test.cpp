@@ -11,6 +11,8 @@
 #include "platform/mts/shared_property.h"
 
 namespace morvane::integration {
+
+namespace errors = automation::errors;
 namespace {
 
 class ServiceTest : public BackendTest {
@@ -77,7 +79,7 @@ TEST_P(ServiceTest, CallerHeldTransactionsCommitOrLeaveNothing) {
     mts::TransactionScope scope;
     Append(List({Setting("V1", "202", "11", "502")}), true);
     EXPECT_EQ(ErrorOf([&] { Append(List({Setting("V1", "301", "01", "101")}), true); }).Number(), 10007);
-    EXPECT_EQ(ErrorOf([&] { scope.Commit(); }).Number(), mts::kTransactionAborted);
+    EXPECT_EQ(ErrorOf([&] { scope.Commit(); }).Number(), errors::kTransactionAborted);
   }
   EXPECT_EQ(Settings().size(), 2u);
 }

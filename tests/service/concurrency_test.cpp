@@ -24,6 +24,8 @@
 #include "testing/service_fixture.h"
 
 namespace morvane::testing {
+
+namespace errors = automation::errors;
 namespace {
 
 using objlib::KeyedRecord;
@@ -264,7 +266,7 @@ class Worker {
         Expect(10007, "duplicate key in a caller's transaction",
                [&] { Call("Append", ListOf({{*fresh, NewValues(cls)}}), true); });
         if (!tx.IsDoomed()) Problem("thread " + std::to_string(index_) + ": a voting failure did not doom the transaction");
-        Expect(mts::kTransactionAborted, "commit of a doomed transaction", [&] { tx.Commit(); });
+        Expect(errors::kTransactionAborted, "commit of a doomed transaction", [&] { tx.Commit(); });
         break;
     }
   }

@@ -7,6 +7,8 @@
 #include "testing/service_fixture.h"
 
 namespace morvane::testing {
+
+namespace errors = automation::errors;
 namespace {
 
 class FrameTest : public ServiceFixture {
@@ -61,7 +63,7 @@ TEST_F(FrameTest, AnUnparsableDescriptionWithVotingDoomsTheTransaction) {
   });
   EXPECT_EQ(e.Number(), 457) << "the parser's error reaches the caller";
   EXPECT_TRUE(tx.IsDoomed()) << "SetAbort was cast before the description was parsed";
-  EXPECT_EQ(ErrorOf([&] { tx.Commit(); }).Number(), mts::kTransactionAborted);
+  EXPECT_EQ(ErrorOf([&] { tx.Commit(); }).Number(), errors::kTransactionAborted);
 }
 
 TEST_F(FrameTest, UpdateInsertOfAnEmptyListReturnsZeroBeforeAnything) {

@@ -64,7 +64,7 @@ TEST(CheckFieldValueTest, ConversionRequiredAndSize) {
       {"empty text is a value", Variant(""), 8, 10, true, Variant("")},
       {"empty bytes, required", Variant(Bytes{}), 8209, 10, true, {}, 10000, "数量"},
       {"empty bytes, not required", Variant(Bytes{}), 8209, 10, false, Variant::Null()},
-      {"bytes over the size", Variant(Bytes{0x41, 0x42, 0x43}), 8209, 2, false, {}, 10005, "数量 = 'ABC'"},
+      {"bytes over the size", Variant(Bytes{0x41, 0, 0x42, 0, 0x43, 0}), 8209, 2, false, {}, 10005, "数量 = 'ABC'"},
       {"bytes at the size", Variant(Bytes{1, 2}), 8209, 2, true, Variant(Bytes{1, 2})},
       {"bytes, size 0", Variant(Bytes{1, 2, 3}), 8209, 0, true, Variant(Bytes{1, 2, 3})},
   };

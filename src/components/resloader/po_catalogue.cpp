@@ -16,6 +16,8 @@
 
 namespace morvane::components {
 
+namespace errors = automation::errors;
+
 namespace {
 
 using automation::Error;
@@ -70,7 +72,7 @@ struct FreeDeleter {
 };
 
 [[noreturn]] void Malformed(const std::filesystem::path& path, const std::string& why) {
-  automation::Raise(kCatalogueMalformed, std::string(ResourceLoader::kProgId),
+  automation::Raise(errors::kInvalidResourceFormat, std::string(ResourceLoader::kProgId),
                     "The message catalogue " + path.string() + " cannot be used: " + why);
 }
 
@@ -91,7 +93,7 @@ bool DeclaresUtf8(po_file_t file) {
 Catalogue ReadLocked(const std::filesystem::path& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec))
-    automation::Raise(kCatalogueNotFound, std::string(ResourceLoader::kProgId),
+    automation::Raise(errors::kFileNotFound, std::string(ResourceLoader::kProgId),
                       "There is no message catalogue " + path.string());
 
   g_firstProblem.reset();

@@ -19,11 +19,9 @@ namespace morvane::components {
 using Catalogue = std::unordered_map<std::string, std::string>;
 
 // Error numbers of catalogue failures (the numbers the language runtime gives for resource files).
-inline constexpr std::int32_t kCatalogueNotFound = 53;    // "File not found"
-inline constexpr std::int32_t kCatalogueMalformed = 325;  // "Invalid format in resource file"
 
-// Reads the catalogue at `path`. Raises automation::Error kCatalogueNotFound when the file does
-// not exist, kCatalogueMalformed when it cannot be read or parsed or is not UTF-8; the
+// Reads the catalogue at `path`. Raises automation::Error kFileNotFound when the file does
+// not exist, kInvalidResourceFormat when it cannot be read or parsed or is not UTF-8; the
 // description names the file and the first problem found, Source is the loader's ProgID.
 Catalogue ReadPoCatalogue(const std::filesystem::path& path);
 

@@ -7,6 +7,8 @@
 
 namespace morvane::components {
 
+namespace errors = automation::errors;
+
 namespace {
 
 using automation::DispatchTable;
@@ -32,7 +34,7 @@ bool IsSafeName(std::string_view name) {
 
 void RequireSafeName(std::string_view what, const std::string& name) {
   if (!IsSafeName(name))
-    automation::Raise(automation::errors::kInvalidProcedureCall, Source(),
+    automation::Raise(errors::kInvalidProcedureCall, Source(),
                       "The " + std::string(what) + " \"" + name +
                           "\" is not a valid catalogue name (letters, digits, \"_\" and \"-\" only)");
 }
@@ -96,7 +98,7 @@ std::string ResourceLoader::LoadString(const Variant& key) {
   }
   auto it = catalogue_->find(text);
   if (it == catalogue_->end())
-    automation::Raise(kResourceNotFound, Source(),
+    automation::Raise(errors::kResourceNotFound, Source(),
                       "The catalogue " + resFileBaseName_ + "/" + languageId_ + ".po holds no text for \"" + text + "\"");
   return it->second;
 }

@@ -27,7 +27,6 @@ namespace morvane::components {
 using automation::Variant;
 
 // Error number of a key that the catalogue does not hold ("Resource not found").
-inline constexpr std::int32_t kResourceNotFound = 326;
 
 class ResourceLoader : public automation::DispatchObject<ResourceLoader> {
  public:
@@ -44,7 +43,7 @@ class ResourceLoader : public automation::DispatchObject<ResourceLoader> {
   // simplified-Chinese text, converted to text as given: no trimming). Raises 13 when the key
   // cannot be converted to text (Null, an object). Raises, with Source the ProgID: 5 when the base
   // name or language is empty or holds a character other than a letter, digit, "_" or "-";
-  // kCatalogueNotFound or kCatalogueMalformed (po_catalogue.h) for the catalogue;
+  // kFileNotFound or kInvalidResourceFormat (po_catalogue.h) for the catalogue;
   // kResourceNotFound for a key it does not hold (callers then use the key itself).
   std::string LoadString(const Variant& key);
 

@@ -12,6 +12,8 @@
 
 namespace morvane::components {
 
+namespace errors = automation::errors;
+
 namespace {
 
 using automation::DispatchTable;
@@ -32,7 +34,7 @@ std::uint32_t MaskOf(const Variant& value) {
   if (value.IsNull()) return 0;
   double d = automation::ToDouble(value);
   if (d != std::floor(d) || d < -2147483648.0 || d > 4294967295.0)
-    automation::Raise(automation::errors::kOverflow, Source(),
+    automation::Raise(errors::kOverflow, Source(),
                       "The access mask " + automation::ToText(value) + " of t_AccessRight is not a 32-bit mask");
   return static_cast<std::uint32_t>(static_cast<std::int64_t>(d));
 }
@@ -112,7 +114,7 @@ bool SecurityInfo::AccessCheck(std::string_view props, std::int32_t objectType, 
     why += " lacks the right " + Hex(wanted & ~*held) + " on " + object;
   else
     why += " holds no rights on " + object + (wanted ? " (the right " + Hex(wanted) + " is missing)" : "");
-  automation::Raise(kPermissionDenied, Source(),
+  automation::Raise(errors::kPermissionDenied, Source(),
                     "Permission denied: " + why + ", asked for by " + std::string(component));
 }
 

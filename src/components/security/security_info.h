@@ -18,7 +18,6 @@
 namespace morvane::components {
 
 // The error number of a refusal ("Permission denied").
-inline constexpr std::int32_t kPermissionDenied = 70;
 
 class SecurityInfo : public automation::DispatchObject<SecurityInfo> {
  public:

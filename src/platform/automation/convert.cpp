@@ -2,14 +2,17 @@
 // text live in convert_number.cpp, dates in convert_date.cpp.
 //
 // Pairs this file decides beyond the usual numeric rules: a byte array converts only to text (its
-// bytes are the text's UTF-8 storage) and a text or Empty to a byte array; an object converts to
+// bytes are the text's storage, UTF-16 code units in little-endian order, as automation strings
+// are) and a text or Empty to a byte array (the text's UTF-16 storage); an object converts to
 // nothing but itself; an Error value (an omitted argument) to nothing but itself.
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "platform/automation/convert.h"
 #include "platform/automation/convert_internal.h"
 #include "platform/automation/error.h"
+#include "platform/automation/utf16.h"
 #include "platform/automation/type_info.h"
 
 namespace morvane::automation {
@@ -100,7 +103,7 @@ double DoubleOfCurrency(Currency c) {
   // Below 2^53 the division is the correctly rounded value of the decimal; beyond it, read the
   // decimal text so that the result is still the nearest double.
   if (c.scaled > -kExact && c.scaled < kExact) return static_cast<double>(c.scaled) / 10000.0;
-  return detail::DoubleOf(detail::ParseNumberText(detail::FormatCurrency(c)));
+  return detail::DoubleOf(detail::ParseNumberText(FormatCurrency(c)));
 }
 
 double RealOf(const Numeric& n) {
@@ -113,7 +116,7 @@ double RealOf(const Numeric& n) {
 }
 
 float FloatOf(const Numeric& n) {
-  if (n.kind == Numeric::Money) return detail::FloatOf(detail::ParseNumberText(detail::FormatCurrency(Currency{n.integer})));
+  if (n.kind == Numeric::Money) return detail::FloatOf(detail::ParseNumberText(FormatCurrency(Currency{n.integer})));
   const double d = RealOf(n);
   if (std::isnan(d)) return std::numeric_limits<float>::quiet_NaN();
   const float f = static_cast<float>(d);
@@ -175,6 +178,30 @@ Variant FromText(std::string_view text, VarType target) {
   }
 }
 
+// A byte array read as a text's storage: UTF-16 code units, low byte first. An odd number of
+// bytes or an unpaired surrogate is no text (type mismatch).
+std::string TextOfStorage(const Bytes& bytes) {
+  if (bytes.size() % 2 != 0) RaiseTypeMismatch();
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  std::optional<std::string> text = FromUtf16Strict(units);
+  if (!text) RaiseTypeMismatch();
+  return std::move(*text);
+}
+
+// A text's storage as bytes: its UTF-16 code units, low byte first.
+Bytes StorageOf(std::string_view text) {
+  const std::u16string units = ToUtf16(text);
+  Bytes bytes;
+  bytes.reserve(units.size() * 2);
+  for (char16_t unit : units) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
 std::string TextOf(const Variant& v) {
   switch (v.vt()) {
     case VT_EMPTY: return {};
@@ -184,10 +211,10 @@ std::string TextOf(const Variant& v) {
     case VT_BOOL: return v.boolean() ? "-1" : "0";
     case VT_R4: return detail::FormatReal(v.r4(), 7);
     case VT_R8: return detail::FormatReal(v.r8(), 15);
-    case VT_CY: return detail::FormatCurrency(v.cy());
+    case VT_CY: return FormatCurrency(v.cy());
     case VT_DATE: return detail::FormatDate(v.date());
     case VT_BSTR: return v.text();
-    case VT_BYTES: return std::string(v.bytes().begin(), v.bytes().end());
+    case VT_BYTES: return TextOfStorage(v.bytes());
     default: RaiseTypeMismatch();
   }
 }
@@ -197,7 +224,7 @@ Variant ConvertTo(const Variant& v, VarType target) {
   switch (target) {
     case VT_BSTR: return Variant(TextOf(v));
     case VT_BYTES:
-      if (from == VT_BSTR) return Variant(Bytes(v.text().begin(), v.text().end()));
+      if (from == VT_BSTR) return Variant(StorageOf(v.text()));
       if (from == VT_EMPTY) return Variant(Bytes{});
       RaiseTypeMismatch();
     case VT_I2: case VT_I4: case VT_UI1: case VT_R4: case VT_R8:
@@ -229,11 +256,6 @@ bool IsTextLike(VarType t) { return t == VT_BSTR || t == VT_BYTES; }
 
 void ChangeType(Variant& v, VarType target) {
   if (target == VT_VARIANT || v.vt() == target) return;
-  if (target == VT_BYTES && v.IsText()) {  // the text's storage moves into the bytes
-    std::string text = v.text();
-    v = Variant(Bytes(text.begin(), text.end()));
-    return;
-  }
   Variant converted = ConvertTo(v, target);
   v = std::move(converted);
 }

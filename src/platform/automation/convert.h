@@ -40,7 +40,15 @@ int CompareValues(const Variant& a, const Variant& b);
 struct DateParts {
   int year, month, day, hour, minute, second;
 };
+// SplitDate raises 6 for a value outside the DATE range; MakeDate raises 5 for parts that name no
+// moment (month 13, 30 February, hour 24) and 6 for a year outside 100 to 9999.
 DateParts SplitDate(Date d);
 Date MakeDate(const DateParts& p);
+// True when a day number lies in the DATE range (1 January 100 to 31 December 9999, any time).
+bool IsDateInRange(double days);
+
+// Currency as exact decimal text: up to 4 decimals, trailing zeros dropped ("1.5", "12",
+// "-0.0001"), the text that converting CY to a String gives.
+std::string FormatCurrency(Currency c);
 
 }  // namespace morvane::automation

@@ -215,6 +215,8 @@ double ReadTimeToEnd(Scanner& sc) {
 
 }  // namespace
 
+bool IsDateInRange(double days) { return detail::InDateRange(days); }
+
 DateParts SplitDate(Date d) {
   if (!detail::InDateRange(d.days)) detail::RaiseOverflow();
   const double whole = std::trunc(d.days);

@@ -51,8 +51,6 @@ double RoundHalfEven(double x);
 // x with at most `precision` significant digits in its shortest form, as "%.<precision>G" writes
 // it in the C locale ("0.3", "1E+20", "1.5E-07").
 std::string FormatReal(double x, int precision);
-// Currency with up to 4 decimals, trailing zeros dropped ("1.5", "12", "-0.0001").
-std::string FormatCurrency(Currency c);
 
 // The DATE range: valid values lie strictly between these bounds (1 Jan 100 and 31 Dec 9999
 // included, with any time of day).

@@ -238,6 +238,10 @@ std::string FormatReal(double x, int precision) {
   return s;
 }
 
+}  // namespace morvane::automation::detail
+
+namespace morvane::automation {
+
 std::string FormatCurrency(Currency c) {
   const bool negative = c.scaled < 0;
   const std::uint64_t magnitude =
@@ -256,4 +260,4 @@ std::string FormatCurrency(Currency c) {
   return s;
 }
 
-}  // namespace morvane::automation::detail
+}  // namespace morvane::automation

@@ -17,22 +17,9 @@
 #include <string>
 #include <string_view>
 
-namespace morvane::automation {
+#include "platform/automation/error_numbers.h"
 
-// Standard run-time error numbers used across the system.
-namespace errors {
-constexpr std::int32_t kInvalidProcedureCall = 5;
-constexpr std::int32_t kOverflow = 6;
-constexpr std::int32_t kSubscriptOutOfRange = 9;
-constexpr std::int32_t kTypeMismatch = 13;
-constexpr std::int32_t kObjectNotSet = 91;
-constexpr std::int32_t kInvalidUseOfNull = 94;
-constexpr std::int32_t kCannotCreateObject = 429;
-constexpr std::int32_t kNoSuchMember = 438;
-constexpr std::int32_t kArgumentNotOptional = 449;
-constexpr std::int32_t kWrongArgumentCount = 450;
-constexpr std::int32_t kDuplicateKey = 457;
-}  // namespace errors
+namespace morvane::automation {
 
 inline constexpr std::string_view kDefaultSource = "Morvane";
 

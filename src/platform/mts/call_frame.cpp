@@ -8,6 +8,8 @@
 
 namespace morvane::mts {
 
+namespace errors = automation::errors;
+
 namespace {
 thread_local CallContext* currentContext = nullptr;
 thread_local std::shared_ptr<Transaction> currentTransaction;
@@ -77,7 +79,7 @@ void CallFrame::Settle(bool failed) {
   }
   tx->Abort();
   if (!failed && !votedAbort)
-    automation::Raise(kTransactionAborted, std::nullopt,
+    automation::Raise(errors::kTransactionAborted, std::nullopt,
                       "the call's transaction was rolled back: an object called in it voted to abort "
                       "(SetAbort), so nothing of it was committed");
 }

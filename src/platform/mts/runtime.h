@@ -34,7 +34,6 @@ namespace morvane::mts {
 
 // The error number of a commit refused because an abort vote doomed the transaction
 // (CONTEXT_E_ABORTED).
-constexpr std::int32_t kTransactionAborted = static_cast<std::int32_t>(0x8004E002u);
 
 // Creates an object of a registered class whose calls run under the runtime. Raises
 // automation::DispatchError UnknownClass (429) when the ProgID is not registered. A call on the

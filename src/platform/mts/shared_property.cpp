@@ -8,6 +8,8 @@
 
 namespace morvane::mts {
 
+namespace errors = automation::errors;
+
 using automation::DispatchTable;
 using automation::ParamInfo;
 using automation::TypeInfo;
@@ -67,7 +69,7 @@ ParamInfo Param(std::string name, automation::VarType type, bool byRef = false, 
 
 void CheckMode(std::int32_t mode, const char* what) {
   if (mode != 0 && mode != 1)
-    automation::Raise(automation::errors::kInvalidProcedureCall, std::string(kSource),
+    automation::Raise(errors::kInvalidProcedureCall, std::string(kSource),
                       std::string(what) + " must be 0 or 1, not " + std::to_string(mode));
 }
 
@@ -86,7 +88,7 @@ std::shared_ptr<SharedProperty> FindIn(std::mutex& mutex, const Map& map, const 
   std::lock_guard lock(mutex);
   auto it = map.find(key);
   if (it == map.end())
-    automation::Raise(kSharedPropertyNotFound, std::string(kSource),
+    automation::Raise(errors::kSharedPropertyNotFound, std::string(kSource),
                       "the shared property group has no property " + shown);
   return it->second;
 }
@@ -211,7 +213,7 @@ std::shared_ptr<SharedPropertyGroup> SharedPropertyGroupManager::Group(std::stri
   auto it = store.groups.find(std::string(name));
   std::shared_ptr<SharedPropertyGroup> group = it == store.groups.end() ? nullptr : it->second.group.lock();
   if (!group)
-    automation::Raise(kSharedPropertyNotFound, std::string(kSource),
+    automation::Raise(errors::kSharedPropertyNotFound, std::string(kSource),
                       "there is no shared property group named \"" + std::string(name) + "\"");
   return group;
 }

@@ -25,7 +25,6 @@ using automation::Variant;
 
 // The error number of a group or property that does not exist (Group, Property,
 // PropertyByPosition).
-constexpr std::int32_t kSharedPropertyNotFound = static_cast<std::int32_t>(0x80110820u);
 
 enum LockMode : std::int32_t { LockSetGet = 0, LockMethod = 1 };
 enum ReleaseMode : std::int32_t { Standard = 0, Process = 1 };

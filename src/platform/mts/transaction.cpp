@@ -7,6 +7,8 @@
 
 namespace morvane::mts {
 
+namespace errors = automation::errors;
+
 RuntimeTransaction::~RuntimeTransaction() {
   std::lock_guard lock(mutex_);
   if (state_ == State::Active) RollBackAllLocked();
@@ -16,12 +18,12 @@ void RuntimeTransaction::Commit() {
   std::unique_lock lock(mutex_);
   if (state_ == State::Committed) return;
   if (state_ == State::RolledBack)
-    automation::Raise(kTransactionAborted, std::nullopt,
+    automation::Raise(errors::kTransactionAborted, std::nullopt,
                       "the transaction cannot commit: it has already been rolled back");
   if (doomed_) {
     RollBackAllLocked();
     state_ = State::RolledBack;
-    automation::Raise(kTransactionAborted, std::nullopt,
+    automation::Raise(errors::kTransactionAborted, std::nullopt,
                       "the transaction was rolled back: an object called in it voted to abort (SetAbort), "
                       "so nothing of it was committed");
   }
@@ -77,7 +79,7 @@ void RuntimeTransaction::Doom() {
 std::shared_ptr<db::PhysicalConnection> RuntimeTransaction::Enlist(std::string_view connectionString) {
   std::lock_guard lock(mutex_);
   if (state_ != State::Active)
-    automation::Raise(kTransactionEnded, std::nullopt,
+    automation::Raise(errors::kTransactionEnded, std::nullopt,
                       "a connection cannot join the transaction: the transaction has already ended");
   for (const Enlisted& e : enlisted_)
     if (e.connectionString == connectionString) return e.connection;

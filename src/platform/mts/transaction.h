@@ -21,7 +21,6 @@ namespace morvane::mts {
 
 // The error number of a connection that asks to enlist in a transaction that has already ended
 // (XACT_E_NOTRANSACTION).
-constexpr std::int32_t kTransactionEnded = static_cast<std::int32_t>(0x8004D00Eu);
 
 class RuntimeTransaction final : public Transaction, public db::AmbientTransaction {
  public:

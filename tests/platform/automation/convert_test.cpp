@@ -25,6 +25,15 @@ Variant Dt(double days) { return Variant(Date{days}); }
 Variant Dt(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) { return Variant(MakeDate({y, mo, d, h, mi, s})); }
 Variant Text(std::string_view s) { return Variant(s); }
 Variant Blob(std::string_view s) { return Variant(Bytes(s.begin(), s.end())); }
+// The storage of a text: its UTF-16 code units, low byte first.
+Variant Utf16Blob(std::u16string_view s) {
+  Bytes bytes;
+  for (char16_t unit : s) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return Variant(std::move(bytes));
+}
 Variant Bool(bool b) { return Variant(b); }
 
 // The value as the test shows it: type name and content, without going through the code under test.
@@ -274,7 +283,7 @@ TEST(ChangeTypeTest, ValuesToText) {
       Ok(Dt(1.99999999), VT_BSTR, Text("1/1/1900")),  // rounded to the next midnight
       Overflow(Dt(1e10), VT_BSTR),
       Overflow(Dt(std::nan("")), VT_BSTR),
-      Ok(Blob("h\xC3\xA9llo"), VT_BSTR, Text("h\xC3\xA9llo")),
+      Ok(Utf16Blob(u"h\u00E9llo"), VT_BSTR, Text("h\xC3\xA9llo")),
       Ok(Blob(""), VT_BSTR, Text("")),
   };
   Check(cases);
@@ -459,10 +468,18 @@ TEST(ChangeTypeTest, EmptyAndNullBothWays) {
 
 TEST(ChangeTypeTest, ByteArraysObjectsAndOtherTargets) {
   const Case cases[] = {
-      Ok(Text("h\xC3\xA9llo"), VT_BYTES, Blob("h\xC3\xA9llo")),
+      Ok(Text("h\xC3\xA9llo"), VT_BYTES, Utf16Blob(u"h\u00E9llo")),
+      Ok(Text("\xF0\x9F\x98\x80"), VT_BYTES, Utf16Blob(u"\U0001F600")),  // a surrogate pair
       Ok(Text(""), VT_BYTES, Blob("")),
       Ok(Blob("\x01\xFF"), VT_BYTES, Blob("\x01\xFF")),
-      Ok(Blob("\xFF\xFE"), VT_BSTR, Text("\xFF\xFE")),  // bytes kept as they are
+      // A byte array is read as UTF-16 code units, never as UTF-8: "AB" is A\0B\0, and no byte
+      // reaches a text unconverted.
+      Ok(Blob(std::string_view("A\0B\0", 4)), VT_BSTR, Text("AB")),
+      Ok(Blob("\xFF\xFE"), VT_BSTR, Text("\xEF\xBB\xBF")),               // U+FEFF
+      Ok(Utf16Blob(u"\U0001F600"), VT_BSTR, Text("\xF0\x9F\x98\x80")),  // a surrogate pair
+      Mismatch(Blob("abc"), VT_BSTR),                                     // an odd number of bytes
+      Mismatch(Blob(std::string_view("\x3D\xD8", 2)), VT_BSTR),          // an unpaired high surrogate
+      Mismatch(Blob(std::string_view("\x00\xDC\x41\x00", 4)), VT_BSTR),  // an unpaired low surrogate
       Mismatch(Blob("12"), VT_I4),
       Mismatch(Blob("1"), VT_BOOL),
       Mismatch(I4(12), VT_BYTES),
@@ -599,7 +616,7 @@ TEST(ConvertTest, CompareValues) {
       {Variant(), Text(""), 0},
       {Text("a"), Variant(), 1},
       {Variant(), Variant(), 0},
-      {Blob("abc"), Text("abc"), 0},
+      {Utf16Blob(u"abc"), Text("abc"), 0},
       {Text("abc"), I4(1), errors::kTypeMismatch},
       {Variant::Null(), I4(1), errors::kInvalidUseOfNull},
       {Text("a"), Variant::Null(), errors::kInvalidUseOfNull},

@@ -15,6 +15,8 @@
 #include "platform/db/odbc/odbc_values.h"
 
 namespace morvane::db {
+
+namespace errors = automation::errors;
 namespace {
 
 using odbc::ColumnNameAsWritten;
@@ -111,9 +113,9 @@ TEST(OdbcTextTest, Utf8AndUtf16RoundTripAndRepairInvalidInput) {
 TEST(OdbcErrorNumberTest, StaysInItsOwnRangeAndGivesTheNativeCodeBack) {
   EXPECT_EQ(odbc::OdbcErrorNumber(1062), static_cast<std::int32_t>(0x80060426u));
   EXPECT_EQ(odbc::OdbcNativeError(odbc::OdbcErrorNumber(1062)), 1062);
-  EXPECT_EQ(odbc::OdbcErrorNumber(0), odbc::kOdbcErrorBase);
-  EXPECT_EQ(odbc::OdbcErrorNumber(-5), odbc::kOdbcErrorBase);
-  EXPECT_EQ(odbc::OdbcErrorNumber(70000), odbc::kOdbcErrorBase);
+  EXPECT_EQ(odbc::OdbcErrorNumber(0), errors::kOdbcErrorBase);
+  EXPECT_EQ(odbc::OdbcErrorNumber(-5), errors::kOdbcErrorBase);
+  EXPECT_EQ(odbc::OdbcErrorNumber(70000), errors::kOdbcErrorBase);
   EXPECT_EQ(odbc::OdbcNativeError(10007), -1);
   EXPECT_LT(odbc::OdbcErrorNumber(0xFFFF), 0) << "a failure result code";
 }

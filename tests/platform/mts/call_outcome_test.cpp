@@ -13,6 +13,8 @@
 #include "runtime_fixture.h"
 
 namespace morvane::mts::testing {
+
+namespace errors = automation::errors;
 namespace {
 
 using automation::Error;
@@ -159,7 +161,7 @@ TEST_F(CallOutcomeTest, NestedObjectsJoinAndTheirAbortVoteDoomsTheTransaction) {
         call();
         ADD_FAILURE() << "a rolled-back call was reported as success";
       } catch (const Error& e) {
-        EXPECT_EQ(e.Number(), kTransactionAborted);
+        EXPECT_EQ(e.Number(), errors::kTransactionAborted);
         EXPECT_NE(e.Description().find("SetAbort"), std::string::npos) << e.Description();
       }
     } else {
@@ -231,7 +233,7 @@ TEST_F(CallOutcomeTest, UnknownProgIdsRaiseUnknownClass) {
       ADD_FAILURE() << "no error for an unregistered ProgID";
     } catch (const automation::DispatchError& e) {
       EXPECT_EQ(e.kind(), automation::DispatchError::Kind::UnknownClass);
-      EXPECT_EQ(e.Number(), automation::errors::kCannotCreateObject);
+      EXPECT_EQ(e.Number(), errors::kCannotCreateObject);
     }
   };
   expectUnknown([] { CreateObject("MtsTest.NoSuchClass"); });

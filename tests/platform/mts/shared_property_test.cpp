@@ -13,6 +13,8 @@
 #include "platform/mts/shared_property.h"
 
 namespace morvane::mts {
+
+namespace errors = automation::errors;
 namespace {
 
 using automation::Error;
@@ -61,10 +63,10 @@ TEST(SharedPropertyTest, EveryManagerSeesTheSameGroupsAndTheFirstModesStay) {
 
 TEST(SharedPropertyTest, MissingGroupsAndPropertiesRaiseANumberedError) {
   SharedPropertyGroupManager manager;
-  EXPECT_EQ(NumberOf([&] { manager.Group(GroupName()); }), kSharedPropertyNotFound);
+  EXPECT_EQ(NumberOf([&] { manager.Group(GroupName()); }), errors::kSharedPropertyNotFound);
   auto group = Create(GroupName());
-  EXPECT_EQ(NumberOf([&] { group->Property("Connected"); }), kSharedPropertyNotFound);
-  EXPECT_EQ(NumberOf([&] { group->PropertyByPosition(3); }), kSharedPropertyNotFound);
+  EXPECT_EQ(NumberOf([&] { group->Property("Connected"); }), errors::kSharedPropertyNotFound);
+  EXPECT_EQ(NumberOf([&] { group->PropertyByPosition(3); }), errors::kSharedPropertyNotFound);
   try {
     group->PropertyByPosition(3);
   } catch (const Error& e) {
@@ -75,9 +77,9 @@ TEST(SharedPropertyTest, MissingGroupsAndPropertiesRaiseANumberedError) {
 TEST(SharedPropertyTest, InvalidModesRaiseInvalidProcedureCall) {
   for (auto [isolation, release] : {std::pair{2, 1}, std::pair{0, -1}}) {
     SCOPED_TRACE(std::to_string(isolation) + "/" + std::to_string(release));
-    EXPECT_EQ(NumberOf([&] { Create(GroupName(), isolation, release); }), automation::errors::kInvalidProcedureCall);
+    EXPECT_EQ(NumberOf([&] { Create(GroupName(), isolation, release); }), errors::kInvalidProcedureCall);
   }
-  EXPECT_EQ(NumberOf([&] { SharedPropertyGroupManager().Group(GroupName()); }), kSharedPropertyNotFound);
+  EXPECT_EQ(NumberOf([&] { SharedPropertyGroupManager().Group(GroupName()); }), errors::kSharedPropertyNotFound);
 }
 
 TEST(SharedPropertyTest, PropertiesByNameAndByPositionAreSeparate) {
@@ -98,7 +100,7 @@ TEST(SharedPropertyTest, PropertiesByNameAndByPositionAreSeparate) {
   EXPECT_EQ(group->Property("3")->Value(), Variant("by name"));
   EXPECT_EQ(group->PropertyByPosition(3)->Value(), Variant(3));
   group->CreateProperty("Connected");
-  EXPECT_EQ(NumberOf([&] { group->Property("connected"); }), kSharedPropertyNotFound) << "names are compared exactly";
+  EXPECT_EQ(NumberOf([&] { group->Property("connected"); }), errors::kSharedPropertyNotFound) << "names are compared exactly";
 }
 
 TEST(SharedPropertyTest, ValuesMayBeObjectReferences) {
@@ -118,14 +120,14 @@ TEST(SharedPropertyTest, AStandardGroupIsReleasedWithItsLastReference) {
   Create(GroupName(), LockSetGet, Process, &existed);
   EXPECT_TRUE(existed);
   group.reset();
-  EXPECT_EQ(NumberOf([&] { SharedPropertyGroupManager().Group(GroupName()); }), kSharedPropertyNotFound);
+  EXPECT_EQ(NumberOf([&] { SharedPropertyGroupManager().Group(GroupName()); }), errors::kSharedPropertyNotFound);
 
   std::int32_t isolation = LockSetGet;
   std::int32_t release = Process;
   group = SharedPropertyGroupManager().CreatePropertyGroup(GroupName(), isolation, release, &existed);
   EXPECT_FALSE(existed);
   EXPECT_EQ(release, Process);
-  EXPECT_EQ(NumberOf([&] { group->Property("x"); }), kSharedPropertyNotFound);
+  EXPECT_EQ(NumberOf([&] { group->Property("x"); }), errors::kSharedPropertyNotFound);
 }
 
 TEST(SharedPropertyTest, AProcessGroupOutlivesItsReferences) {

@@ -13,6 +13,8 @@
 #include "runtime_fixture.h"
 
 namespace morvane::mts::testing {
+
+namespace errors = automation::errors;
 namespace {
 
 using automation::Error;
@@ -73,7 +75,7 @@ TEST_F(TransactionScopeTest, AnAbortVoteDoomsTheScopeAndItsCommitRaises) {
     tx.Commit();
     ADD_FAILURE() << "a doomed scope committed";
   } catch (const Error& e) {
-    EXPECT_EQ(e.Number(), kTransactionAborted);
+    EXPECT_EQ(e.Number(), errors::kTransactionAborted);
     EXPECT_NE(e.Description().find("abort"), std::string::npos) << e.Description();
   }
   EXPECT_TRUE(tx.transaction()->IsEnded());
@@ -198,13 +200,13 @@ TEST_F(RuntimeTransactionTest, ADoomedTransactionRollsBackAndRefusesToCommit) {
   tx_->Doom();
   EXPECT_TRUE(tx_->IsDoomed());
   EXPECT_FALSE(tx_->IsEnded());
-  EXPECT_EQ(NumberOf([&] { tx_->Commit(); }), kTransactionAborted);
+  EXPECT_EQ(NumberOf([&] { tx_->Commit(); }), errors::kTransactionAborted);
   EXPECT_TRUE(tx_->IsEnded());
   EXPECT_EQ(events(), (Events{"1:begin", "2:begin", "1:rollback", "2:rollback"}));
   // Once ended: a second commit still refuses, abort does nothing, nothing can enlist.
-  EXPECT_EQ(NumberOf([&] { tx_->Commit(); }), kTransactionAborted);
+  EXPECT_EQ(NumberOf([&] { tx_->Commit(); }), errors::kTransactionAborted);
   EXPECT_NO_THROW(tx_->Abort());
-  EXPECT_EQ(NumberOf([&] { ambient().Enlist(ConnectionString("c")); }), kTransactionEnded);
+  EXPECT_EQ(NumberOf([&] { ambient().Enlist(ConnectionString("c")); }), errors::kTransactionEnded);
   EXPECT_EQ(events().size(), 4u);
 }
 
@@ -219,7 +221,7 @@ TEST_F(RuntimeTransactionTest, EndedTransactionsIgnoreFurtherEnds) {
 
   auto aborted = Transaction::Begin();
   aborted->Abort();
-  EXPECT_EQ(NumberOf([&] { aborted->Commit(); }), kTransactionAborted);
+  EXPECT_EQ(NumberOf([&] { aborted->Commit(); }), errors::kTransactionAborted);
 }
 
 TEST_F(RuntimeTransactionTest, AFailedCommitRollsBackWhatIsNotYetCommitted) {

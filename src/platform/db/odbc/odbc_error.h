@@ -22,11 +22,13 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include "platform/automation/error_numbers.h"
 
 namespace morvane::db::odbc {
 
+using automation::errors::kOdbcErrorBase;
+
 inline constexpr std::string_view kOdbcSource = "Morvane.ODBC";
-inline constexpr std::int32_t kOdbcErrorBase = static_cast<std::int32_t>(0x80060000u);
 
 // The error number of a diagnostic's native code.
 constexpr std::int32_t OdbcErrorNumber(std::int32_t nativeError) {

@@ -43,6 +43,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/automation/utf16.h"
 #include "platform/db/provider.h"
 
 namespace morvane::db::odbc {
@@ -50,9 +51,10 @@ namespace morvane::db::odbc {
 // UTF-16 as ODBC's wide functions take it (SQLWCHAR is 16 bits wide on unixODBC).
 using WideString = std::u16string;
 
-WideString ToWide(std::string_view utf8);
-std::string FromWide(const char16_t* text, std::size_t length);
-inline std::string FromWide(const WideString& text) { return FromWide(text.data(), text.size()); }
+// The automation layer's conversions (utf16.h), for the driver's buffers.
+inline WideString ToWide(std::string_view utf8) { return automation::ToUtf16(utf8); }
+inline std::string FromWide(const char16_t* text, std::size_t length) { return automation::FromUtf16({text, length}); }
+inline std::string FromWide(const WideString& text) { return automation::FromUtf16(text); }
 
 // For its lifetime, the calling thread's character-type locale (LC_CTYPE) is UTF-8 ("C.UTF-8"),
 // then the thread's earlier locale again. Some drivers convert wide texts with the C library's

@@ -17,13 +17,15 @@
 
 #include <cstdint>
 #include <string_view>
+#include "platform/automation/error_numbers.h"
 
 struct sqlite3;
 
 namespace morvane::db::sqlite {
 
+using automation::errors::kSqliteErrorBase;
+
 inline constexpr std::string_view kSqliteSource = "Morvane.SQLite";
-inline constexpr std::int32_t kSqliteErrorBase = static_cast<std::int32_t>(0x80048000u);
 
 // The error number of an SQLite extended result code.
 constexpr std::int32_t SqliteErrorNumber(int extendedCode) { return kSqliteErrorBase + extendedCode; }
