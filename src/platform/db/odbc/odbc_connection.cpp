@@ -13,6 +13,7 @@
 #include "platform/db/ado_constants.h"
 #include "platform/db/odbc/odbc_error.h"
 #include "platform/db/odbc/odbc_values.h"
+#include "platform/db/sql_text.h"
 
 namespace morvane::db::odbc {
 
@@ -27,110 +28,36 @@ bool Failed(SQLRETURN rc) { return rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_I
 
 SQLWCHAR* Wide(WideString& text) { return reinterpret_cast<SQLWCHAR*>(text.data()); }
 
-// A word of a statement text: an identifier (quoted ones without their quotes) or one character
-// of punctuation. String literals and comments are left out.
-struct Token {
-  std::string_view text;
-  bool identifier = false;
-};
-
-bool IsIdentifierStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 0x80;
-}
-bool IsIdentifierPart(unsigned char c) { return IsIdentifierStart(c) || (c >= '0' && c <= '9') || c == '$'; }
-
-std::vector<Token> Tokens(std::string_view sql) {
-  std::vector<Token> tokens;
-  std::size_t i = 0;
-  const std::size_t n = sql.size();
-  // The end of a quoted part that starts at i with `close` as its closing character (doubled it
-  // stands for itself).
-  auto closing = [&](std::size_t start, char close) {
-    std::size_t j = start + 1;
-    while (j < n) {
-      if (sql[j] == close) {
-        if (j + 1 < n && sql[j + 1] == close) {
-          j += 2;
-          continue;
-        }
-        return j;
-      }
-      ++j;
-    }
-    return n;
-  };
-  while (i < n) {
-    const auto c = static_cast<unsigned char>(sql[i]);
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
-      ++i;
-    } else if (sql.substr(i, 2) == "--") {
-      const std::size_t end = sql.find('\n', i);
-      i = end == std::string_view::npos ? n : end + 1;
-    } else if (sql.substr(i, 2) == "/*") {
-      const std::size_t end = sql.find("*/", i + 2);
-      i = end == std::string_view::npos ? n : end + 2;
-    } else if (c == '\'') {
-      i = closing(i, '\'') + 1;
-    } else if (c == '"' || c == '`' || c == '[') {
-      const std::size_t end = closing(i, c == '[' ? ']' : static_cast<char>(c));
-      tokens.push_back({sql.substr(i + 1, std::min(end, n) - i - 1), true});
-      i = end + 1;
-    } else if (IsIdentifierStart(c)) {
-      std::size_t end = i + 1;
-      while (end < n && IsIdentifierPart(static_cast<unsigned char>(sql[end]))) ++end;
-      tokens.push_back({sql.substr(i, end - i), true});
-      i = end;
-    } else if (c >= '0' && c <= '9') {
-      std::size_t end = i + 1;
-      while (end < n && (IsIdentifierPart(static_cast<unsigned char>(sql[end])) || sql[end] == '.')) ++end;
-      i = end;  // numbers are of no interest here
-    } else {
-      tokens.push_back({sql.substr(i, 1), false});
-      ++i;
-    }
-  }
-  return tokens;
-}
-
 // The SQL_TXN_* level of an isolation statement, or 0 for any other text.
-int IsolationLevel(std::string_view sql) {
-  std::vector<Token> t = Tokens(sql);
-  while (!t.empty() && !t.back().identifier && t.back().text == ";") t.pop_back();
-  for (const Token& token : t)
-    if (!token.identifier) return 0;
-  auto is = [&t](std::initializer_list<const char*> words) {
-    if (t.size() != 4 + words.size()) return false;
-    std::size_t i = 0;
-    for (const char* w : {"SET", "TRANSACTION", "ISOLATION", "LEVEL"})
-      if (!EqualsIgnoreCase(t[i++].text, w)) return false;
-    for (const char* w : words)
-      if (!EqualsIgnoreCase(t[i++].text, w)) return false;
-    return true;
-  };
-  if (is({"READ", "UNCOMMITTED"})) return SQL_TXN_READ_UNCOMMITTED;
-  if (is({"READ", "COMMITTED"})) return SQL_TXN_READ_COMMITTED;
-  if (is({"REPEATABLE", "READ"})) return SQL_TXN_REPEATABLE_READ;
-  if (is({"SERIALIZABLE"})) return SQL_TXN_SERIALIZABLE;
+int IsolationOf(std::string_view sql) {
+  const std::optional<IsolationLevel> level = IsolationStatementLevel(sql);
+  if (!level) return 0;
+  switch (*level) {
+    case IsolationLevel::ReadUncommitted:
+      return SQL_TXN_READ_UNCOMMITTED;
+    case IsolationLevel::ReadCommitted:
+      return SQL_TXN_READ_COMMITTED;
+    case IsolationLevel::RepeatableRead:
+      return SQL_TXN_REPEATABLE_READ;
+    case IsolationLevel::Serializable:
+      return SQL_TXN_SERIALIZABLE;
+  }
   return 0;
 }
 
 // Whether the statement's row count is what Execute reports: INSERT, UPDATE, DELETE, MERGE,
 // REPLACE, also behind a WITH clause (for a statement without a result).
 bool ChangesRows(std::string_view sql) {
-  for (const Token& t : Tokens(sql)) {
-    if (!t.identifier) return false;
-    for (const char* dml : {"INSERT", "UPDATE", "DELETE", "MERGE", "REPLACE", "WITH"})
-      if (EqualsIgnoreCase(t.text, dml)) return true;
-    return false;
-  }
+  const std::string_view keyword = FirstKeyword(sql);
+  for (const char* dml : {"INSERT", "UPDATE", "DELETE", "MERGE", "REPLACE", "WITH"})
+    if (EqualsIgnoreCase(keyword, dml)) return true;
   return false;
 }
 
 // Whether a declared type name is that of a decimal type.
 bool IsDecimalTypeName(std::string_view name) {
-  const std::vector<Token> t = Tokens(name);
-  return !t.empty() && (EqualsIgnoreCase(t[0].text, "DECIMAL") || EqualsIgnoreCase(t[0].text, "NUMERIC") ||
-                        EqualsIgnoreCase(t[0].text, "MONEY"));
+  const std::string_view first = FirstKeyword(name);
+  return EqualsIgnoreCase(first, "DECIMAL") || EqualsIgnoreCase(first, "NUMERIC") || EqualsIgnoreCase(first, "MONEY");
 }
 
 struct StatementFree {
@@ -156,15 +83,16 @@ class RunGuard {
 }  // namespace
 
 std::string ColumnNameAsWritten(std::string_view sql, std::string_view name) {
-  const std::vector<Token> tokens = Tokens(sql);
-  std::string_view first;
+  const std::vector<Token> tokens = Tokenize(sql);
+  std::optional<std::string> first;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    if (!tokens[i].identifier || !EqualsIgnoreCase(tokens[i].text, name)) continue;
-    if (i > 0 && tokens[i - 1].identifier && EqualsIgnoreCase(tokens[i - 1].text, "AS"))
-      return std::string(tokens[i].text);
-    if (first.empty()) first = tokens[i].text;
+    if (tokens[i].kind != TokenKind::Word && tokens[i].kind != TokenKind::QuotedName) continue;
+    std::string spelled = NameOf(tokens[i]);
+    if (!EqualsIgnoreCase(spelled, name)) continue;
+    if (i > 0 && tokens[i - 1].kind == TokenKind::Word && EqualsIgnoreCase(tokens[i - 1].text, "AS")) return spelled;
+    if (!first) first = std::move(spelled);
   }
-  return std::string(first.empty() ? name : first);
+  return first ? *std::move(first) : std::string(name);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -363,7 +291,7 @@ ColumnInfo OdbcConnection::DescribeColumn(CachedStatement& entry, int column, st
 
 ResultSet OdbcConnection::Execute(std::string_view sql, std::span<const BoundParameter> params) {
   ScopedUtf8Locale utf8;
-  if (const int level = IsolationLevel(sql); level != 0) {
+  if (const int level = IsolationOf(sql); level != 0) {
     if (!transactionBegun_) {
       EnsureAlive();
       SetIsolation(level, sql);

@@ -14,6 +14,7 @@
 #include "platform/automation/error.h"
 #include "platform/automation/type_info.h"
 #include "platform/db/ado_constants.h"
+#include "platform/db/sql_text.h"
 #include "platform/db/sqlite/sqlite_error.h"
 #include "platform/db/sqlite/sqlite_values.h"
 #include "platform/db/sqlite/write_gate.h"
@@ -30,64 +31,10 @@ struct StatementFinalizer {
 };
 using StatementPtr = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
-
-// Skips blanks and SQL comments from i on.
-std::size_t SkipBlanksAndComments(std::string_view sql, std::size_t i) {
-  for (;;) {
-    while (i < sql.size() && IsBlank(sql[i])) ++i;
-    if (sql.substr(i, 2) == "--") {
-      i = sql.find('\n', i);
-      if (i == std::string_view::npos) return sql.size();
-    } else if (sql.substr(i, 2) == "/*") {
-      i = sql.find("*/", i + 2);
-      if (i == std::string_view::npos) return sql.size();
-      i += 2;
-    } else {
-      return i;
-    }
-  }
-}
-
-// The text split into words at blanks, a final ";" dropped; stops after `limit` words.
-std::vector<std::string_view> Words(std::string_view sql, std::size_t limit) {
-  while (!sql.empty() && (IsBlank(sql.back()) || sql.back() == ';')) sql.remove_suffix(1);
-  std::vector<std::string_view> words;
-  std::size_t i = 0;
-  while (words.size() <= limit) {
-    while (i < sql.size() && IsBlank(sql[i])) ++i;
-    if (i >= sql.size()) break;
-    std::size_t end = i;
-    while (end < sql.size() && !IsBlank(sql[end])) ++end;
-    words.push_back(sql.substr(i, end - i));
-    i = end;
-  }
-  return words;
-}
-
-// The value of PRAGMA read_uncommitted for an isolation statement, or -1 for any other text.
-int IsolationSetting(std::string_view sql) {
-  using automation::EqualsIgnoreCase;
-  const std::size_t start = SkipBlanksAndComments(sql, 0);
-  if (sql.size() - start < 3 || !EqualsIgnoreCase(sql.substr(start, 3), "SET")) return -1;
-  const std::vector<std::string_view> w = Words(sql.substr(start), 6);
-  if (w.size() < 5 || !EqualsIgnoreCase(w[0], "SET") || !EqualsIgnoreCase(w[1], "TRANSACTION") ||
-      !EqualsIgnoreCase(w[2], "ISOLATION") || !EqualsIgnoreCase(w[3], "LEVEL"))
-    return -1;
-  if (w.size() == 6 && EqualsIgnoreCase(w[4], "READ") && EqualsIgnoreCase(w[5], "UNCOMMITTED")) return 1;
-  if (w.size() == 6 && EqualsIgnoreCase(w[4], "READ") && EqualsIgnoreCase(w[5], "COMMITTED")) return 0;
-  if (w.size() == 6 && EqualsIgnoreCase(w[4], "REPEATABLE") && EqualsIgnoreCase(w[5], "READ")) return 0;
-  if (w.size() == 5 && EqualsIgnoreCase(w[4], "SERIALIZABLE")) return 0;
-  return -1;
-}
-
 // Whether a statement's row count is what Execute reports: INSERT, UPDATE, DELETE (REPLACE too),
 // also behind a WITH clause.
 bool ChangesRows(sqlite3_stmt* stmt, std::string_view sql) {
-  const std::size_t start = SkipBlanksAndComments(sql, 0);
-  std::size_t end = start;
-  while (end < sql.size() && ((sql[end] >= 'A' && sql[end] <= 'Z') || (sql[end] >= 'a' && sql[end] <= 'z'))) ++end;
-  const std::string_view keyword = sql.substr(start, end - start);
+  const std::string_view keyword = FirstKeyword(sql);
   for (const char* dml : {"INSERT", "UPDATE", "DELETE", "REPLACE"})
     if (automation::EqualsIgnoreCase(keyword, dml)) return true;
   return automation::EqualsIgnoreCase(keyword, "WITH") && !sqlite3_stmt_readonly(stmt);
@@ -173,10 +120,7 @@ class SqliteConnection::StatementCache {
       RaiseSqliteMessage(SQLITE_ERROR, "the text holds no statement", "statement: " + std::string(sql));
 
     // The provider runs one statement per text; a second one must not be dropped unnoticed.
-    const std::size_t rest = static_cast<std::size_t>(tail - sql.data());
-    std::size_t i = SkipBlanksAndComments(sql, rest);
-    while (i < sql.size() && sql[i] == ';') i = SkipBlanksAndComments(sql, i + 1);
-    if (i < sql.size())
+    if (!IsOnlySeparators(sql.substr(static_cast<std::size_t>(tail - sql.data()))))
       RaiseSqliteMessage(SQLITE_ERROR, "the text holds more than one statement; run them one at a time",
                          "statement: " + std::string(sql));
     return stmt;
@@ -245,8 +189,8 @@ void SqliteConnection::Fail(int code, std::string_view sql) {
 }
 
 ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundParameter> params) {
-  if (const int setting = IsolationSetting(sql); setting >= 0) {
-    SetReadUncommitted(setting == 1);
+  if (const std::optional<IsolationLevel> level = IsolationStatementLevel(sql)) {
+    SetReadUncommitted(*level == IsolationLevel::ReadUncommitted);
     return {};
   }
 
