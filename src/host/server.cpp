@@ -9,6 +9,9 @@
 
 #include "call/json_form.h"
 #include "call/late_call.h"
+#include "host/admission.h"
+#include "host/answers.h"
+#include "host/request_body.h"
 #include "host/server_access_log.h"
 #include "host/server_allow_list.h"
 #include "call/class_description.h"
@@ -39,57 +42,8 @@ using httplib::ContentReader;
 using httplib::Request;
 using httplib::Response;
 
-constexpr const char* kJsonType = "application/json; charset=utf-8";
-
 // Room for the request line and headers in a request's byte budget, beside its body.
 constexpr std::size_t kHeaderAllowance = 1u << 20;
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-// Compares without a shortcut on the first difference, so the time taken does not tell how much
-// of a guessed token was right.
-bool SameSecret(std::string_view given, std::string_view expected) {
-  if (expected.empty()) return given.empty();
-  unsigned char difference = given.size() == expected.size() ? 0 : 1;
-  for (std::size_t i = 0; i < given.size(); ++i)
-    difference |= static_cast<unsigned char>(given[i] ^ expected[i % expected.size()]);
-  return difference == 0;
-}
-
-void SetJson(Response& res, int status, const Json& body) {
-  res.status = status;
-  res.set_content(DumpJson(body), kJsonType);
-}
-
-void SetError(Response& res, int status, const Json& error) {
-  if (Exchange* exchange = HttpServer::CurrentExchange()) {
-    const auto number = error.find("number");
-    if (number != error.end() && number->is_number_integer()) exchange->errorNumber = number->get<std::int32_t>();
-  }
-  SetJson(res, status, Json{{"error", error}});
-}
-
-void SetError(Response& res, int status, std::int32_t number, const std::string& description) {
-  SetError(res, status, ErrorToJson(automation::Error(number, std::string(automation::kDefaultSource), description)));
-}
-
-// The description of an answer the library makes itself (a request it could not read).
-std::string StatusDescription(int status) {
-  switch (status) {
-    case 400: return "the request could not be read as HTTP";
-    case 404: return "no such endpoint";
-    case 408: return "the request was not sent within the request timeout";
-    case 413: return "the request body is larger than this host accepts";
-    case 414: return "the request target is too long";
-    case 415: return "the request body's encoding is not supported";
-    case 416: return "the requested range cannot be served";
-    default: return "the request could not be served (HTTP " + std::to_string(status) + ")";
-  }
-}
 
 // "/v1/transactions/<id>/commit" with the identifier shortened, so the log does not keep ids.
 std::string LoggedPath(const std::string& path) {
@@ -106,8 +60,6 @@ std::string LoggedPath(const std::string& path) {
   }
   return LogSafe(path);
 }
-
-enum class BodyFailure { TooLarge, TimedOut, Unreadable, Unsupported };
 
 }  // namespace
 
@@ -168,130 +120,17 @@ struct Server::Impl {
     Log(FormatAccessLogLine(entry));
   }
 
-  // --- request plumbing ------------------------------------------------------------------------
-
-  bool Authorised(const Request& req) const {
-    if (config.token.empty()) return true;
-    const std::string value = req.get_header_value("Authorization");
-    constexpr std::string_view scheme = "Bearer ";
-    if (value.size() <= scheme.size() || !automation::EqualsIgnoreCase(value.substr(0, scheme.size()), scheme))
-      return false;
-    return SameSecret(Trim(std::string_view(value).substr(scheme.size())), config.token);
-  }
-
-  static void Unauthorised(Response& res) {
-    res.set_header("WWW-Authenticate", "Bearer");
-    SetError(res, 401, errors::kPermissionDenied,
-             "this host needs the header \"Authorization: Bearer <token>\" with its token; it was missing or wrong");
-  }
-
-  // Reads the body into `out` (or throws it away when `out` is null), at most maxBodyBytes. A
-  // request that announces no length has no body. On failure the connection closes after the
-  // answer, as what is left of the body cannot be told from a next request.
-  std::optional<BodyFailure> ReadBody(const Request& req, const ContentReader& reader, std::string* out) const {
-    const bool chunked = req.has_header("Transfer-Encoding");
-    const bool sized = req.has_header("Content-Length");
-    auto fail = [](BodyFailure failure) {
-      HttpServer::CloseAfterAnswer();
-      return failure;
-    };
-    if (chunked && (sized || !automation::EqualsIgnoreCase(Trim(req.get_header_value("Transfer-Encoding")), "chunked")))
-      return fail(BodyFailure::Unreadable);
-    if (req.get_header_value_count("Content-Length") > 1) return fail(BodyFailure::Unreadable);
-    if (sized) {
-      const std::string length(Trim(req.get_header_value("Content-Length")));
-      if (length.empty() || length.size() > 19 || length.find_first_not_of("0123456789") != std::string::npos)
-        return fail(BodyFailure::Unreadable);
-      // A body a little over the limit is read and thrown away, so that the client, which sends
-      // it before it reads the answer, gets the answer; one far over it is not waited for.
-      if (std::stoull(length) > 2 * config.maxBodyBytes) return fail(BodyFailure::TooLarge);
-    } else if (!chunked) {
-      return std::nullopt;
-    }
-    if (req.is_multipart_form_data()) return fail(BodyFailure::Unsupported);
-
-    std::size_t total = 0;
-    bool tooLarge = false;
-    const bool read = reader([&](const char* data, std::size_t length) {
-      total += length;
-      if (total > config.maxBodyBytes) {
-        // Thrown away up to twice the limit, as a declared length is: the client gets its answer.
-        tooLarge = true;
-        if (out) out->clear();
-        return total <= 2 * config.maxBodyBytes;
-      }
-      if (out) out->append(data, length);
-      return true;
-    });
-    if (read && !tooLarge) return std::nullopt;
-    const Exchange* exchange = HttpServer::CurrentExchange();
-    // The library answers a declared length above the limit with 413 after reading past it.
-    if (tooLarge || (sized && std::stoull(req.get_header_value("Content-Length")) > config.maxBodyBytes))
-      return fail(BodyFailure::TooLarge);
-    if (exchange && exchange->timedOut) return fail(BodyFailure::TimedOut);
-    return fail(BodyFailure::Unreadable);
-  }
-
-  void AnswerBodyFailure(Response& res, BodyFailure failure) const {
-    switch (failure) {
-      case BodyFailure::TooLarge:
-        return SetError(res, 413, errors::kInvalidProcedureCall,
-                        "the request body is larger than " + std::to_string(config.maxBodyBytes) +
-                            " bytes, the most this host accepts");
-      case BodyFailure::TimedOut:
-        return SetError(res, 408, errors::kInvalidProcedureCall,
-                        "the request body was not sent within " + std::to_string(config.requestTimeoutSeconds) +
-                            " seconds");
-      case BodyFailure::Unsupported:
-        return SetError(res, 415, errors::kInvalidProcedureCall,
-                        "the body must be JSON text; multipart form data is not read");
-      case BodyFailure::Unreadable: break;
-    }
-    SetError(res, 400, errors::kInvalidProcedureCall,
-             "the request body could not be read (its Content-Length or Transfer-Encoding is not valid, or the "
-             "connection broke)");
-  }
-
-  // Checks the token and reads a body that the endpoint does not use; false when answered.
-  bool AdmitWithoutBody(const Request& req, Response& res, const ContentReader& reader) const {
-    const bool authorised = Authorised(req);
-    if (auto failure = ReadBody(req, reader, nullptr)) {
-      if (authorised) {
-        AnswerBodyFailure(res, *failure);
-        return false;
-      }
-    }
-    if (!authorised) {
-      Unauthorised(res);
-      return false;
-    }
-    return true;
-  }
-
-  // GET, HEAD and OPTIONS requests are served without reading a body: when one announces a body
-  // anyway, the connection closes after the answer.
-  static void CloseIfBodyAnnounced(const Request& req) {
-    if (req.has_header("Transfer-Encoding") ||
-        (req.has_header("Content-Length") && Trim(req.get_header_value("Content-Length")) != "0"))
-      HttpServer::CloseAfterAnswer();
-  }
-
   // --- endpoints -------------------------------------------------------------------------------
 
-  void Call(const Request& req, Response& res, const ContentReader& reader) {
+  void Call(const Request& req, Response& res, const std::string& body) {
     const std::string progId = req.matches[1];
     const std::string member = req.matches[2];
-    const bool authorised = Authorised(req);
-    std::string body;
-    const auto failure = ReadBody(req, reader, authorised ? &body : nullptr);
-    if (!authorised) return Unauthorised(res);
-    if (failure) return AnswerBodyFailure(res, *failure);
 
     std::unique_ptr<HeldTransactions::Lease> lease;
     if (req.has_header("Transaction")) {
       if (req.get_header_value_count("Transaction") > 1)
         return SetError(res, 400, errors::kInvalidProcedureCall, "the request names more than one transaction");
-      const std::string id(Trim(req.get_header_value("Transaction")));
+      const std::string id(TrimHeaderBlanks(req.get_header_value("Transaction")));
       if (Exchange* exchange = HttpServer::CurrentExchange()) exchange->transaction = HeldTransactions::ShortId(id);
       lease = held.Acquire(id);
       if (!lease)
@@ -323,15 +162,13 @@ struct Server::Impl {
     }
   }
 
-  void BeginTransaction(const Request& req, Response& res, const ContentReader& reader) {
-    if (!AdmitWithoutBody(req, res, reader)) return;
+  void BeginTransaction(const Request& req, Response& res) {
     const std::string id = held.Begin();
     if (Exchange* exchange = HttpServer::CurrentExchange()) exchange->transaction = HeldTransactions::ShortId(id);
     SetJson(res, 200, Json{{"id", id}});
   }
 
-  void EndTransaction(const Request& req, Response& res, const ContentReader& reader) {
-    if (!AdmitWithoutBody(req, res, reader)) return;
+  void EndTransaction(const Request& req, Response& res) {
     const std::string id = req.matches[1];
     const bool commit = req.matches[2] == "commit";
     if (Exchange* exchange = HttpServer::CurrentExchange()) exchange->transaction = HeldTransactions::ShortId(id);
@@ -350,26 +187,17 @@ struct Server::Impl {
   }
 
   void Classes(const Request& req, Response& res) {
-    CloseIfBodyAnnounced(req);
-    if (!Authorised(req)) return Unauthorised(res);
     Json classes = Json::array();
     for (const auto& registration : automation::Registry::Instance().Classes())
       if (registration.info != nullptr && serves(*registration.info)) classes.push_back(ClassJson(*registration.info));
     SetJson(res, 200, Json{{"classes", std::move(classes)}});
   }
 
-  void Health(const Request& req, Response& res) {
-    CloseIfBodyAnnounced(req);
+  void Health(const Request&, Response& res) {
     SetJson(res, 200, Json{{"status", "ok"}});
   }
 
-  void NoEndpoint(const Request& req, Response& res, const ContentReader* reader, int status) {
-    if (reader) {
-      if (!AdmitWithoutBody(req, res, *reader)) return;
-    } else {
-      CloseIfBodyAnnounced(req);
-      if (!Authorised(req)) return Unauthorised(res);
-    }
+  void NoEndpoint(const Request& req, Response& res, int status) {
     if (status == 405) res.set_header("Allow", "GET, POST");
     SetError(res, status, errors::kInvalidProcedureCall,
              status == 405 ? "the method " + LogSafe(req.method, 16) + " is not served here; use GET or POST"
@@ -378,6 +206,50 @@ struct Server::Impl {
   }
 
   // --- wiring ----------------------------------------------------------------------------------
+
+  using Reading = httplib::Server::HandlerWithContentReader;
+  using Plain = httplib::Server::Handler;
+
+  // Admission, applied here for every route but the health probe: a request without the token
+  // is answered 401 after its body is read and thrown away (the client sends the body before it
+  // reads the answer).
+  Reading Admitted(Reading handler) const {
+    return [this, handler](const Request& req, Response& res, const ContentReader& reader) {
+      if (!admission.Admits(req)) {
+        ReadBody(req, reader, nullptr, bodyLimits);
+        return Admission::Refuse(res);
+      }
+      handler(req, res, reader);
+    };
+  }
+  // The same for requests served without reading a body (GET, OPTIONS).
+  Plain Admitted(Plain handler) const {
+    return [this, handler](const Request& req, Response& res) {
+      CloseIfBodyAnnounced(req);
+      if (!admission.Admits(req)) return Admission::Refuse(res);
+      handler(req, res);
+    };
+  }
+
+  // A handler of the body's text; the body is read first, and a body that cannot be read is
+  // answered instead.
+  Reading WithBody(void (Impl::*handler)(const Request&, Response&, const std::string&)) {
+    return [this, handler](const Request& req, Response& res, const ContentReader& reader) {
+      std::string body;
+      if (auto failure = ReadBody(req, reader, &body, bodyLimits)) return AnswerBodyFailure(res, *failure, bodyLimits);
+      (this->*handler)(req, res, body);
+    };
+  }
+  // A handler that takes no body: one sent anyway is read and thrown away.
+  Reading WithoutBody(std::function<void(const Request&, Response&)> handler) const {
+    return [this, handler = std::move(handler)](const Request& req, Response& res, const ContentReader& reader) {
+      if (auto failure = ReadBody(req, reader, nullptr, bodyLimits)) return AnswerBodyFailure(res, *failure, bodyLimits);
+      handler(req, res);
+    };
+  }
+  Reading WithoutBody(void (Impl::*handler)(const Request&, Response&)) {
+    return WithoutBody([this, handler](const Request& req, Response& res) { (this->*handler)(req, res); });
+  }
 
   void Configure() {
     const auto workers = static_cast<std::size_t>(config.workers);
@@ -392,48 +264,40 @@ struct Server::Impl {
     http.onCut = [this](const Exchange& exchange) { LogCut(exchange); };
     http.set_logger([this](const Request& req, const Response& res) { LogExchange(req, res); });
 
-    using Reading = httplib::Server::HandlerWithContentReader;
-    auto reading = [this](void (Impl::*handler)(const Request&, Response&, const ContentReader&)) -> Reading {
-      return [this, handler](const Request& req, Response& res, const ContentReader& reader) {
-        (this->*handler)(req, res, reader);
-      };
-    };
-    http.Post("/v1/transactions", reading(&Impl::BeginTransaction));
-    http.Post(R"(/v1/transactions/([^/]+)/(commit|abort))", reading(&Impl::EndTransaction));
-    http.Post(R"(/v1/([^/]+)/([^/]+))", reading(&Impl::Call));
-    const Reading notFound = [this](const Request& req, Response& res, const ContentReader& reader) {
-      NoEndpoint(req, res, &reader, 404);
-    };
-    const Reading notAllowed = [this](const Request& req, Response& res, const ContentReader& reader) {
-      NoEndpoint(req, res, &reader, 405);
-    };
+    http.Post("/v1/transactions", Admitted(WithoutBody(&Impl::BeginTransaction)));
+    http.Post(R"(/v1/transactions/([^/]+)/(commit|abort))", Admitted(WithoutBody(&Impl::EndTransaction)));
+    http.Post(R"(/v1/([^/]+)/([^/]+))", Admitted(WithBody(&Impl::Call)));
+    const Reading notFound = Admitted(WithoutBody([this](const Request& req, Response& res) { NoEndpoint(req, res, 404); }));
+    const Reading notAllowed = Admitted(WithoutBody([this](const Request& req, Response& res) { NoEndpoint(req, res, 405); }));
     http.Post(".*", notFound);
     http.Put(".*", notAllowed);
     http.Patch(".*", notAllowed);
     http.Delete(".*", notAllowed);
-    http.Options(".*", [this](const Request& req, Response& res) { NoEndpoint(req, res, nullptr, 405); });
+    http.Options(".*", Admitted([this](const Request& req, Response& res) { NoEndpoint(req, res, 405); }));
 
     // A client that asks before it sends its body learns at once of a missing token or a body
     // too large, and the connection closes, since the body may follow anyway.
     http.set_expect_100_continue_handler([this](const Request& req, Response& res) {
-      if (!Authorised(req)) {
+      if (!admission.Admits(req)) {
         HttpServer::CloseAfterAnswer();
-        Unauthorised(res);
+        Admission::Refuse(res);
         return 401;
       }
-      const std::string length(Trim(req.get_header_value("Content-Length")));
-      if (!length.empty() && length.size() <= 19 && length.find_first_not_of("0123456789") == std::string::npos &&
-          std::stoull(length) > config.maxBodyBytes) {
+      if (AnnouncesTooLargeBody(req, bodyLimits)) {
         HttpServer::CloseAfterAnswer();
-        AnswerBodyFailure(res, BodyFailure::TooLarge);
+        AnswerBodyFailure(res, BodyFailure::TooLarge, bodyLimits);
         return 413;
       }
       return 100;
     });
 
-    http.Get("/v1/health", [this](const Request& req, Response& res) { Health(req, res); });
-    http.Get("/v1/classes", [this](const Request& req, Response& res) { Classes(req, res); });
-    http.Get(".*", [this](const Request& req, Response& res) { NoEndpoint(req, res, nullptr, 404); });
+    // The one route that no token guards: a liveness probe.
+    http.Get("/v1/health", [this](const Request& req, Response& res) {
+      CloseIfBodyAnnounced(req);
+      Health(req, res);
+    });
+    http.Get("/v1/classes", Admitted([this](const Request& req, Response& res) { Classes(req, res); }));
+    http.Get(".*", Admitted([this](const Request& req, Response& res) { NoEndpoint(req, res, 404); }));
 
     // Answers the library makes itself (a request line or header it cannot read, a method it does
     // not know) get the same JSON error body as the host's own.
@@ -460,6 +324,8 @@ struct Server::Impl {
   }
 
   HostConfig config;
+  Admission admission{config.token};
+  BodyLimits bodyLimits{config.maxBodyBytes, config.requestTimeoutSeconds};
   std::function<void(std::string_view)> logSink;
   std::mutex logMutex;  // serialises logSink and standard error
   std::function<bool(const automation::TypeInfo&)> serves;
