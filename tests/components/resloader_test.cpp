@@ -12,6 +12,7 @@
 #include "platform/automation/late_binding.h"
 #include "platform/automation/registry.h"
 #include "support/strings.h"
+#include "testing/raised.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::components {
@@ -19,6 +20,7 @@ namespace {
 
 using automation::DispatchPtr;
 using automation::Variant;
+using morvane::testing::ErrorOf;
 using morvane::testing::TempFolder;
 
 // Points MORVANE_RESOURCES at a folder (or unsets it) for the life of the object.
@@ -57,14 +59,9 @@ std::string Load(automation::Dispatch& loader, const Variant& key) {
   return automation::ToText(automation::Call(loader, "LoadString", key));
 }
 
-automation::Error ErrorOf(automation::Dispatch& loader, const Variant& key) {
-  try {
-    Load(loader, key);
-  } catch (const automation::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "LoadString raised nothing";
-  return automation::Error(0, "", "");
+// The error that LoadString raises for the key (a test failure when it raises none).
+automation::Error LoadError(automation::Dispatch& loader, const Variant& key) {
+  return ErrorOf([&] { Load(loader, key); });
 }
 
 constexpr const char* kHeader =
@@ -131,7 +128,7 @@ TEST(ResourceLoader, FailuresRaiseNumberedErrors) {
   };
   for (const auto& c : cases) {
     auto loader = NewLoader(c.baseName, c.language);
-    automation::Error e = ErrorOf(*loader, c.key);
+    automation::Error e = LoadError(*loader, c.key);
     EXPECT_EQ(e.Number(), c.number) << c.name << ": " << e.Description();
     if (c.number != automation::errors::kTypeMismatch) {  // the conversion's own error
       EXPECT_EQ(e.Source(), strings::kResourceLoaderProgId) << c.name;
@@ -152,7 +149,7 @@ TEST(ResourceLoader, OnlyTranslatedEntriesCount) {
   auto loader = NewLoader("Base", "xx");
   EXPECT_EQ(Load(*loader, "有"), "present");
   for (const char* key : {"空", "模糊", "上下文", "旧", ""})
-    EXPECT_EQ(ErrorOf(*loader, key).Number(), kResourceNotFound) << key;
+    EXPECT_EQ(LoadError(*loader, key).Number(), kResourceNotFound) << key;
 }
 
 TEST(ResourceLoader, UnusableCataloguesRaiseAndKeepRaising) {
@@ -171,12 +168,12 @@ TEST(ResourceLoader, UnusableCataloguesRaiseAndKeepRaising) {
   ResourcesAt at(dir.path());
   for (const auto& c : cases) {
     auto loader = NewLoader("Bad", c.language);
-    automation::Error first = ErrorOf(*loader, "a");
+    automation::Error first = LoadError(*loader, "a");
     EXPECT_EQ(first.Number(), kCatalogueMalformed) << c.language << ": " << first.Description();
     EXPECT_NE(first.Description().find(std::string(c.language) + ".po"), std::string::npos) << first.Description();
     // Read once: a second loader gets the same verdict.
     auto again = NewLoader("Bad", c.language);
-    EXPECT_EQ(ErrorOf(*again, "a").Number(), kCatalogueMalformed) << c.language;
+    EXPECT_EQ(LoadError(*again, "a").Number(), kCatalogueMalformed) << c.language;
   }
 }
 

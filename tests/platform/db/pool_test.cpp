@@ -29,7 +29,7 @@ class PoolTest : public ::testing::Test {
  protected:
   TempDatabase db{"CREATE TABLE k (id INTEGER PRIMARY KEY);"};
   RecordingProvider provider;
-  ProviderOverride override_{&provider};
+  ProviderOverride override_{provider};
   ConnectionPool& pool = ConnectionPool::Instance();
 
   int Rows() {

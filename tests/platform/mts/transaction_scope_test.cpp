@@ -11,22 +11,15 @@
 #include "platform/mts/runtime.h"
 #include "platform/mts/transaction.h"
 #include "runtime_fixture.h"
+#include "testing/raised.h"
 
 namespace morvane::mts::testing {
 namespace {
 
 using automation::Error;
+using morvane::testing::NumberRaised;
 
 class TransactionScopeTest : public RuntimeTest {};
-
-int NumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
 
 TEST_F(TransactionScopeTest, CallsInAScopeCommitTogetherOnlyWhenTheScopeCommits) {
   const std::string cs = ConnectionString();
@@ -198,13 +191,13 @@ TEST_F(RuntimeTransactionTest, ADoomedTransactionRollsBackAndRefusesToCommit) {
   tx_->Doom();
   EXPECT_TRUE(tx_->IsDoomed());
   EXPECT_FALSE(tx_->IsEnded());
-  EXPECT_EQ(NumberOf([&] { tx_->Commit(); }), kTransactionAborted);
+  EXPECT_EQ(NumberRaised([&] { tx_->Commit(); }), kTransactionAborted);
   EXPECT_TRUE(tx_->IsEnded());
   EXPECT_EQ(events(), (Events{"1:begin", "2:begin", "1:rollback", "2:rollback"}));
   // Once ended: a second commit still refuses, abort does nothing, nothing can enlist.
-  EXPECT_EQ(NumberOf([&] { tx_->Commit(); }), kTransactionAborted);
+  EXPECT_EQ(NumberRaised([&] { tx_->Commit(); }), kTransactionAborted);
   EXPECT_NO_THROW(tx_->Abort());
-  EXPECT_EQ(NumberOf([&] { ambient().Enlist(ConnectionString("c")); }), kTransactionEnded);
+  EXPECT_EQ(NumberRaised([&] { ambient().Enlist(ConnectionString("c")); }), kTransactionEnded);
   EXPECT_EQ(events().size(), 4u);
 }
 
@@ -219,7 +212,7 @@ TEST_F(RuntimeTransactionTest, EndedTransactionsIgnoreFurtherEnds) {
 
   auto aborted = Transaction::Begin();
   aborted->Abort();
-  EXPECT_EQ(NumberOf([&] { aborted->Commit(); }), kTransactionAborted);
+  EXPECT_EQ(NumberRaised([&] { aborted->Commit(); }), kTransactionAborted);
 }
 
 TEST_F(RuntimeTransactionTest, AFailedCommitRollsBackWhatIsNotYetCommitted) {
@@ -234,22 +227,23 @@ TEST_F(RuntimeTransactionTest, AFailedCommitRollsBackWhatIsNotYetCommitted) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProviderOverride fresh;
-    fresh.provider().FailCommitFor(ConnectionString(c.failing));
+    RecordingProvider fresh;
+    morvane::testing::ProviderOverride install(fresh);
+    fresh.FailCommitFor(ConnectionString(c.failing));
     auto tx = Transaction::Begin();
     auto& enlist = dynamic_cast<db::AmbientTransaction&>(*tx);
     enlist.Enlist(ConnectionString("a"));
     enlist.Enlist(ConnectionString("b"));
-    EXPECT_EQ(NumberOf([&] { tx->Commit(); }), kInjectedFault);
+    EXPECT_EQ(NumberRaised([&] { tx->Commit(); }), kInjectedFault);
     EXPECT_TRUE(tx->IsEnded());
-    EXPECT_EQ(fresh.provider().Events(), c.expected);
+    EXPECT_EQ(fresh.Events(), c.expected);
   }
 }
 
 TEST_F(RuntimeTransactionTest, AFailedBeginEnlistsNothing) {
   const std::string cs = ConnectionString();
   provider().FailBeginFor(cs);
-  EXPECT_EQ(NumberOf([&] { ambient().Enlist(cs); }), kInjectedFault);
+  EXPECT_EQ(NumberRaised([&] { ambient().Enlist(cs); }), kInjectedFault);
   tx_->Commit();
   EXPECT_EQ(events(), (Events{"1:begin"}));
 }
