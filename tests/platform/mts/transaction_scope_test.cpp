@@ -6,6 +6,7 @@
 
 #include "platform/automation/error.h"
 #include "platform/db/ambient_transaction.h"
+#include "platform/db/connection.h"
 #include "platform/db/pool.h"
 #include "platform/mts/object_context.h"
 #include "platform/mts/runtime.h"
@@ -17,6 +18,7 @@ namespace morvane::mts::testing {
 namespace {
 
 using automation::Error;
+using morvane::testing::ErrorOf;
 using morvane::testing::NumberRaised;
 
 class TransactionScopeTest : public RuntimeTest {};
@@ -238,6 +240,34 @@ TEST_F(RuntimeTransactionTest, AFailedCommitRollsBackWhatIsNotYetCommitted) {
     EXPECT_TRUE(tx->IsEnded());
     EXPECT_EQ(fresh.Events(), c.expected);
   }
+}
+
+// The caller may still hold a connection of the transaction (a Connection opened in a call and not
+// yet closed) when another connection's commit fails: that connection is rolled back by the
+// failed commit itself, not only once the caller lets it go, so its transaction ends (and its
+// locks go) at once.
+TEST_F(RuntimeTransactionTest, AFailedCommitRollsBackAConnectionTheCallerStillHolds) {
+  const std::string failing = ConnectionString("a");
+  const std::string held = ConnectionString("b");
+  provider().FailCommitFor(failing);
+  auto update = CreateObject(kRequired);
+  std::shared_ptr<db::Connection> kept;
+  {
+    TransactionBinding binding(tx_);
+    RunIn(*update, [&] {
+      Exec(failing, "first");
+      kept = db::Connection::New();
+      kept->Open(held);
+      kept->Execute("second");
+    });
+  }
+  EXPECT_EQ(ErrorOf([&] { tx_->Commit(); }).Number(), kInjectedFault);
+  ASSERT_TRUE(kept->IsOpen());
+  const Events rolledBack = {"1:begin", "1:exec first", "2:begin", "2:exec second",
+                             "1:commit failed", "1:rollback", "2:rollback"};
+  EXPECT_EQ(events(), rolledBack) << "while the caller still holds connection 2";
+  kept.reset();
+  EXPECT_EQ(events(), rolledBack) << "letting connection 2 go has nothing left to roll back";
 }
 
 TEST_F(RuntimeTransactionTest, AFailedBeginEnlistsNothing) {
