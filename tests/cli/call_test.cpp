@@ -4,13 +4,11 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "testing/temp_folder.h"
 
 extern char** environ;
 
@@ -23,21 +21,10 @@ struct RunResult {
   std::string err;
 };
 
-std::string ReadFile(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Runs MORVANE_BUILD_DIR/morvane with `args`, `input` on its standard input.
 RunResult RunMorvane(const std::vector<std::string>& args, const std::string& input = "") {
-  static int counter = 0;
-  auto dir = std::filesystem::temp_directory_path() /
-             ("morvane-call-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-  std::filesystem::create_directories(dir);
-  auto inPath = dir / "in", outPath = dir / "out", errPath = dir / "err";
-  std::ofstream(inPath, std::ios::binary) << input;
+  const testing::TempFolder dir("morvane-call-test");
+  const auto inPath = dir.Write("in", input), outPath = dir / "out", errPath = dir / "err";
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -59,13 +46,11 @@ RunResult RunMorvane(const std::vector<std::string>& args, const std::string& in
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
-    result.out = ReadFile(outPath);
-    result.err = ReadFile(errPath);
+    result.out = testing::ReadFileText(outPath);
+    result.err = testing::ReadFileText(errPath);
   } else {
     ADD_FAILURE() << "cannot start " << program;
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(dir, ignored);
   return result;
 }
 

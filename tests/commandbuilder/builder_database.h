@@ -23,37 +23,32 @@
 #include <vector>
 
 #include "commandbuilder/recording_provider.h"
-#include "components/objlib/keyed_record.h"
 #include "datasource/c_data_source.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 #include "platform/db/sqlite/sqlite_provider.h"
 #include "service/module.h"
+#include "testing/provider_override.h"
+#include "testing/raised.h"
+#include "testing/setting_records.h"
+#include "testing/temp_folder.h"
 
 namespace morvane::testing {
 
 using automation::DispatchPtr;
 using automation::Variant;
 
-class BuilderDatabase {
+class BuilderDatabase : public SettingRecords {
  public:
   BuilderDatabase() : provider_(db::sqlite::SqliteProvider::Instance()) {
     DllRegisterServer();
-    const int n = counter_++;
-    version_ = "cb-" + std::to_string(::getpid()) + "-" + std::to_string(n);
-    dir_ = std::filesystem::temp_directory_path() / ("morvane-" + version_);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    path_ = (dir_ / "test.db").string();
+    version_ = "cb-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++);
+    path_ = (folder_ / "test.db").string();
     db::sqlite::CreateDatabase(path_);
     auto schema = provider_.Connect(ConnectString());
     schema->Begin();
     for (const char* sql : kSchema) schema->Execute(sql, {});
     schema->Commit();
-  }
-  ~BuilderDatabase() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
   BuilderDatabase(const BuilderDatabase&) = delete;
   BuilderDatabase& operator=(const BuilderDatabase&) = delete;
@@ -96,12 +91,6 @@ class BuilderDatabase {
   RecordingProvider& Recorder() { return recorder_; }
   const RecordingProvider& Recorder() const { return recorder_; }
 
-  static DispatchPtr Record(std::initializer_list<std::pair<const char*, Variant>> entries) {
-    auto r = objlib::KeyedRecord::New();
-    for (const auto& [k, v] : entries) r->SetValue(k, v);
-    return r;
-  }
-
  private:
   static constexpr const char* kSchema[] = {
       "CREATE TABLE t_DataTypeInfo (FDataType INTEGER, FTypeName TEXT, FMaxPrecision INTEGER, FMinScale INTEGER, "
@@ -131,25 +120,13 @@ class BuilderDatabase {
       "CREATE TABLE CB_BmStandard (FCode NVARCHAR(20), FUsed INTEGER)",
   };
 
+  TempFolder folder_{"morvane-cb"};
   db::Provider& provider_;
   RecordingProvider recorder_{provider_};
   ProviderOverride override_{recorder_};
   std::string version_;
-  std::filesystem::path dir_;
   std::string path_;
   static inline int counter_ = 0;
 };
-
-// Runs `f` and returns the automation error it raises (fails the test when it raises none).
-template <class F>
-automation::Error RaisedBy(F&& f) {
-  try {
-    f();
-  } catch (const automation::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error";
-  return automation::Error(0, "", "");
-}
 
 }  // namespace morvane::testing

@@ -15,24 +15,24 @@ namespace {
 
 using testing::BuilderDatabase;
 using testing::BuilderOnT;
-using testing::RaisedBy;
+using testing::ErrorOf;
 
 TEST(BuilderStateTest, WithoutDataEnvironmentEveryUseRaisesAClearError) {
   CommandBuilder b;
-  const automation::Error describe = RaisedBy([&] { b.DescribField("FID", 202, 10); });
+  const automation::Error describe = ErrorOf([&] { b.DescribField("FID", 202, 10); });
   EXPECT_EQ(describe.Number(), 91);
   EXPECT_NE(describe.Description().find("InitClassDataEnv"), std::string::npos) << describe.Description();
-  EXPECT_EQ(RaisedBy([&] { b.Create("T"); }).Number(), 91);
-  EXPECT_EQ(RaisedBy([&] { b.BmIDUsed("CB_BmStandard", "FCode", "1"); }).Number(), 91);
-  EXPECT_EQ(RaisedBy([&] { b.IsFieldsDirty(); }).Number(), 91);
-  EXPECT_EQ(RaisedBy([&] { b.ExecInsert(); }).Number(), 91);
+  EXPECT_EQ(ErrorOf([&] { b.Create("T"); }).Number(), 91);
+  EXPECT_EQ(ErrorOf([&] { b.BmIDUsed("CB_BmStandard", "FCode", "1"); }).Number(), 91);
+  EXPECT_EQ(ErrorOf([&] { b.IsFieldsDirty(); }).Number(), 91);
+  EXPECT_EQ(ErrorOf([&] { b.ExecInsert(); }).Number(), 91);
 }
 
 TEST(BuilderStateTest, ARejectedPropertyStringLeavesNoDataEnvironment) {
   CommandBuilder b;
-  const automation::Error e = RaisedBy([&] { b.InitClassDataEnv("UserID=1;UserID=2"); });
+  const automation::Error e = ErrorOf([&] { b.InitClassDataEnv("UserID=1;UserID=2"); });
   EXPECT_EQ(e.Number(), 457);
-  EXPECT_EQ(RaisedBy([&] { b.DataSource(); }).Number(), 91);
+  EXPECT_EQ(ErrorOf([&] { b.DataSource(); }).Number(), 91);
   EXPECT_EQ(b.DescriptionCount(), 0);
 }
 
@@ -51,7 +51,7 @@ TEST(BuilderStateTest, DescriptionArrayGrowsInSteps) {
   }
   EXPECT_EQ(b.DescriptionCount(), 41);
   EXPECT_EQ(b.Description(41).Name, "F41");
-  EXPECT_EQ(RaisedBy([&] { b.Description(42); }).Number(), 9);
+  EXPECT_EQ(ErrorOf([&] { b.Description(42); }).Number(), 9);
 }
 
 TEST(BuilderStateTest, DescriptionTakesTypeAndSizeFromTheCatalogue) {
@@ -77,7 +77,7 @@ TEST(BuilderStateTest, DescribeWithValueWritesIntoFields) {
 
   CommandBuilder noFields;
   noFields.InitClassDataEnv(db.Dsn());
-  EXPECT_EQ(RaisedBy([&] { noFields.DescribField("FQty", 3, 0, false, Variant(4)); }).Number(), 91);
+  EXPECT_EQ(ErrorOf([&] { noFields.DescribField("FQty", 3, 0, false, Variant(4)); }).Number(), 91);
   EXPECT_EQ(noFields.DescriptionCount(), 0);
 }
 
@@ -121,7 +121,7 @@ TEST(BuilderStateTest, CommandTimeoutAndConnectionChoices) {
   BuilderDatabase db;
   CommandBuilder b;
   b.InitClassDataEnv(db.Dsn());
-  EXPECT_EQ(RaisedBy([&] { b.CommandTimeout(); }).Number(), 91);
+  EXPECT_EQ(ErrorOf([&] { b.CommandTimeout(); }).Number(), 91);
 
   // A connection string: every statement opens a connection of its own.
   b.Create("T", nullptr, db.ConnectString());

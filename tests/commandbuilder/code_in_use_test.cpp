@@ -14,7 +14,8 @@ namespace morvane::commandbuilder {
 namespace {
 
 using testing::BuilderDatabase;
-using testing::RaisedBy;
+using testing::ErrorOf;
+using testing::NumberRaised;
 
 class CodeInUseTest : public ::testing::Test {
  protected:
@@ -27,12 +28,7 @@ class CodeInUseTest : public ::testing::Test {
   }
   // The number raised, or 0 when the check passed (returned False).
   std::int32_t Check(const std::string& table, const std::string& code, const std::string& filter = "") {
-    try {
-      EXPECT_FALSE(builder.BmIDUsed(table, "FCode", code, filter));
-      return 0;
-    } catch (const automation::Error& e) {
-      return e.Number();
-    }
+    return NumberRaised([&] { EXPECT_FALSE(builder.BmIDUsed(table, "FCode", code, filter)); });
   }
 
   BuilderDatabase db;
@@ -81,7 +77,7 @@ TEST_F(CodeInUseTest, ErrorCarriesTheLocalisedMessageOnly) {
     SCOPED_TRACE("language '" + language + "'");
     CommandBuilder b;
     b.InitClassDataEnv(db.Dsn(language));
-    const automation::Error e = RaisedBy([&] { b.BmIDUsed("CB_BmStandard", "FCode", "01"); });
+    const automation::Error e = ErrorOf([&] { b.BmIDUsed("CB_BmStandard", "FCode", "01"); });
     EXPECT_EQ(e.Number(), 12222);
     EXPECT_EQ(e.Source(), support::GetResString(strings::kCodeInUse, language.empty() ? "chs" : language));
     EXPECT_EQ(e.Description(), automation::StandardErrorText(12222));

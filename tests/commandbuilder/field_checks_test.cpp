@@ -20,7 +20,7 @@ using automation::VT_I4;
 using automation::VT_NULL;
 using testing::BuilderDatabase;
 using testing::BuilderOnT;
-using testing::RaisedBy;
+using testing::ErrorOf;
 
 class FieldChecksTest : public ::testing::Test {
  protected:
@@ -46,7 +46,7 @@ TEST_F(FieldChecksTest, RequiredFieldAbsentTakesItsDefaultAndTheKeyCheckUsesIt) 
   EXPECT_EQ(db.Rows("SELECT FID, FNo FROM T"), std::vector<std::string>{"d0|1"});
 
   b->SetFields(BuilderDatabase::Record({{"FNo", 1}}));
-  EXPECT_EQ(RaisedBy([&] { b->ExecInsert(); }).Number(), 10007);
+  EXPECT_EQ(ErrorOf([&] { b->ExecInsert(); }).Number(), 10007);
 }
 
 TEST_F(FieldChecksTest, RequiredValues) {
@@ -77,7 +77,7 @@ TEST_F(FieldChecksTest, RequiredValues) {
       EXPECT_EQ(Value(*b, "FID"), Variant("dflt"));
       continue;
     }
-    const automation::Error e = RaisedBy([&] { b->CheckFields(true, true); });
+    const automation::Error e = ErrorOf([&] { b->CheckFields(true, true); });
     EXPECT_EQ(e.Number(), c.number);
     EXPECT_EQ(e.Source(), "E10000 chs");
     EXPECT_EQ(e.Description(), "1");
@@ -128,7 +128,7 @@ TEST_F(FieldChecksTest, LayoutRangesAndItems) {
       EXPECT_NO_THROW(b->CheckFields(true, true));
       continue;
     }
-    const automation::Error e = RaisedBy([&] { b->CheckFields(true, true); });
+    const automation::Error e = ErrorOf([&] { b->CheckFields(true, true); });
     EXPECT_EQ(e.Number(), 10009);
     EXPECT_EQ(e.Source(), "E10009 chs");
     EXPECT_EQ(e.HelpFile(), c.helpFile);
@@ -138,7 +138,7 @@ TEST_F(FieldChecksTest, LayoutRangesAndItems) {
 TEST_F(FieldChecksTest, LayoutItemThatDoesNotConvertRaisesTheValueCheckError) {
   auto b = BuilderOnT(db, testing::TableTOptions::QtyLayout("1-x"));
   b->SetFields(BuilderDatabase::Record({{"FID", "k"}, {"FNo", 1}, {"FQty", 2}}));
-  const automation::Error e = RaisedBy([&] { b->CheckFields(true, true); });
+  const automation::Error e = ErrorOf([&] { b->CheckFields(true, true); });
   EXPECT_EQ(e.Number(), 10004);
   EXPECT_EQ(e.HelpFile(), "数量 = 'X'");
 }
@@ -163,7 +163,7 @@ TEST_F(FieldChecksTest, SourceReferences) {
     SCOPED_TRACE("a referenced value that does not exist");
     auto b = BuilderOnT(db, testing::TableTOptions::NameSource("CB_BmStandard.FCode"));
     b->SetFields(BuilderDatabase::Record({{"FID", "k"}, {"FNo", 1}, {"FName", "zz"}}));
-    const automation::Error e = RaisedBy([&] { b->CheckFields(true, true); });
+    const automation::Error e = ErrorOf([&] { b->CheckFields(true, true); });
     EXPECT_EQ(e.Number(), 10010);
     EXPECT_EQ(e.Source(), "E10010 chs");
     EXPECT_EQ(e.Description(), "3");
@@ -185,7 +185,7 @@ TEST_F(FieldChecksTest, UniqueValues) {
   EXPECT_NO_THROW(b->CheckFields(true, false));
   EXPECT_TRUE(db.Recorder().StatementsStartingWith("SELECT FName").empty());  // not tested when not asked
 
-  const automation::Error e = RaisedBy([&] { b->CheckFields(true, true); });
+  const automation::Error e = ErrorOf([&] { b->CheckFields(true, true); });
   EXPECT_EQ(e.Number(), 10006);
   EXPECT_EQ(e.Source(), "E10006 chs");
   EXPECT_EQ(e.Description(), "3");
@@ -196,7 +196,7 @@ TEST_F(FieldChecksTest, ExistingKeyIsReportedOnlyAfterEveryFieldIsConverted) {
   db.Exec("INSERT INTO T VALUES ('a', 1, NULL, NULL)");
   auto b = BuilderOnT(db);
   b->SetFields(BuilderDatabase::Record({{"FID", "a"}, {"FNo", "1"}, {"FQty", "12"}}));
-  const automation::Error e = RaisedBy([&] { b->CheckFields(true, true); });
+  const automation::Error e = ErrorOf([&] { b->CheckFields(true, true); });
   EXPECT_EQ(e.Number(), 10007);
   EXPECT_EQ(e.Source(), "E10007 chs");
   EXPECT_EQ(e.Description(), automation::StandardErrorText(10007));  // a record error names no field
@@ -205,7 +205,7 @@ TEST_F(FieldChecksTest, ExistingKeyIsReportedOnlyAfterEveryFieldIsConverted) {
 
   // A later field that does not convert is reported before the key.
   b->SetFields(BuilderDatabase::Record({{"FID", "a"}, {"FNo", 1}, {"FQty", "12abc"}}));
-  const automation::Error conversion = RaisedBy([&] { b->CheckFields(true, true); });
+  const automation::Error conversion = ErrorOf([&] { b->CheckFields(true, true); });
   EXPECT_EQ(conversion.Number(), 10004);
   EXPECT_EQ(conversion.HelpFile(), "数量 = '12abc'");
 }
@@ -214,7 +214,7 @@ TEST_F(FieldChecksTest, MissingKeyWhenNotNewFallsBackToTheUnknownErrorText) {
   // Code 10008 has a NULL text in this database: the fallback text stands in for it.
   auto b = BuilderOnT(db);
   b->SetFields(BuilderDatabase::Record({{"FID", "a"}, {"FNo", 1}}));
-  const automation::Error e = RaisedBy([&] { b->CheckFields(false, true); });
+  const automation::Error e = ErrorOf([&] { b->CheckFields(false, true); });
   EXPECT_EQ(e.Number(), 10008);
   EXPECT_EQ(e.Source(), std::string(strings::kUnknownErrorType));
 }
@@ -231,8 +231,8 @@ TEST_F(FieldChecksTest, TableWithoutKeyHasNoExistenceCheck) {
   EXPECT_TRUE(db.Recorder().Texts().empty());
 
   DispatchPtr filter = BuilderDatabase::Record({{"FID", "a"}, {"FNo", 1}});
-  EXPECT_EQ(RaisedBy([&] { b->ExecUpdate(filter); }).Number(), 1);
-  EXPECT_EQ(RaisedBy([&] { b->ExecUpdateInsert(filter); }).Number(), 2);
+  EXPECT_EQ(ErrorOf([&] { b->ExecUpdate(filter); }).Number(), 1);
+  EXPECT_EQ(ErrorOf([&] { b->ExecUpdateInsert(filter); }).Number(), 2);
 }
 
 TEST_F(FieldChecksTest, EntriesThatNameNoDescribedFieldAreIgnored) {

@@ -1,7 +1,8 @@
 // A forwarding provider for tests: every physical connection it opens wraps one of the real
 // provider's, records each statement with its bound parameters, and answers a statement from a
 // rule of the test when one matches (the real database then sees nothing). Installed for the
-// lifetime of a ProviderOverride. Thread-safe: the log and the rules are guarded by a mutex.
+// lifetime of a ProviderOverride (testing/provider_override.h). Thread-safe: the log and the
+// rules are guarded by a mutex.
 #pragma once
 
 #include <functional>
@@ -12,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/db/pool.h"
 #include "platform/db/provider.h"
+#include "testing/forwarding_provider.h"
 
 namespace morvane::testing {
 
@@ -22,16 +23,12 @@ struct RecordedStatement {
   std::vector<db::BoundParameter> params;
 };
 
-class RecordingProvider : public db::Provider {
+class RecordingProvider : public ForwardingProvider {
  public:
   // A rule answers a statement with a result of its own, or nullopt to let it through.
   using Rule = std::function<std::optional<db::ResultSet>(const RecordedStatement&)>;
 
-  explicit RecordingProvider(db::Provider& real) : real_(real), state_(std::make_shared<State>()) {}
-
-  std::unique_ptr<db::PhysicalConnection> Connect(std::string_view connectionString) override {
-    return std::make_unique<Connection>(real_.Connect(connectionString), state_);
-  }
+  explicit RecordingProvider(db::Provider& real) : ForwardingProvider(real), state_(std::make_shared<State>()) {}
 
   // Answers every statement whose text equals `sql` with `result`.
   void Answer(std::string sql, db::ResultSet result) {
@@ -77,10 +74,10 @@ class RecordingProvider : public db::Provider {
     std::vector<Rule> rules;             // guarded by mutex
   };
 
-  class Connection : public db::PhysicalConnection {
+  class Connection : public ForwardingConnection {
    public:
     Connection(std::unique_ptr<db::PhysicalConnection> inner, std::shared_ptr<State> state)
-        : inner_(std::move(inner)), state_(std::move(state)) {}
+        : ForwardingConnection(std::move(inner)), state_(std::move(state)) {}
 
     db::ResultSet Execute(std::string_view sql, std::span<const db::BoundParameter> params) override {
       RecordedStatement s{std::string(sql), {params.begin(), params.end()}};
@@ -93,37 +90,19 @@ class RecordingProvider : public db::Provider {
       for (const Rule& rule : rules) {
         if (auto answer = rule(s)) return *answer;
       }
-      return inner_->Execute(sql, params);
+      return ForwardingConnection::Execute(sql, params);
     }
-    void Begin() override { inner_->Begin(); }
-    void Commit() override { inner_->Commit(); }
-    void Rollback() override { inner_->Rollback(); }
-    std::vector<std::pair<std::string, db::Variant>> Properties() override { return inner_->Properties(); }
-    bool IsUsable() const override { return inner_->IsUsable(); }
 
    private:
-    std::unique_ptr<db::PhysicalConnection> inner_;
     std::shared_ptr<State> state_;
   };
 
-  db::Provider& real_;
-  std::shared_ptr<State> state_;
-};
+  std::unique_ptr<db::PhysicalConnection> Wrap(std::unique_ptr<db::PhysicalConnection> connection,
+                                               std::string_view) override {
+    return std::make_unique<Connection>(std::move(connection), state_);
+  }
 
-// Installs a provider for every connection string while it lives; idle pooled connections are
-// dropped on both ends so that no connection outlives the provider that made it.
-class ProviderOverride {
- public:
-  explicit ProviderOverride(db::Provider& provider) {
-    db::ConnectionPool::Instance().Clear();
-    db::SetProviderOverride(&provider);
-  }
-  ~ProviderOverride() {
-    db::SetProviderOverride(nullptr);
-    db::ConnectionPool::Instance().Clear();
-  }
-  ProviderOverride(const ProviderOverride&) = delete;
-  ProviderOverride& operator=(const ProviderOverride&) = delete;
+  std::shared_ptr<State> state_;
 };
 
 }  // namespace morvane::testing

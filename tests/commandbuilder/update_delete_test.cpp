@@ -17,7 +17,7 @@ namespace {
 
 using testing::BuilderDatabase;
 using testing::BuilderOnT;
-using testing::RaisedBy;
+using testing::ErrorOf;
 
 class UpdateDeleteTest : public ::testing::Test {
  protected:
@@ -72,7 +72,7 @@ TEST_F(UpdateDeleteTest, UpdateErrors) {
     auto b = BuilderOnT(db);
     b->SetFields(c.fields);
     DispatchPtr filter = c.filter;
-    const automation::Error e = RaisedBy([&] { b->ExecUpdate(filter); });
+    const automation::Error e = ErrorOf([&] { b->ExecUpdate(filter); });
     EXPECT_EQ(e.Number(), c.number);
     EXPECT_EQ(e.Source(), c.source);
     EXPECT_EQ(e.HelpFile(), "");
@@ -84,8 +84,8 @@ TEST_F(UpdateDeleteTest, IncompleteKeyMessageFollowsTheLanguage) {
   auto b = BuilderOnT(db, {}, "en");
   b->SetFields(BuilderDatabase::Record({{"FQty", 1}}));
   DispatchPtr filter = BuilderDatabase::Record({{"FNo", 1}});
-  EXPECT_EQ(RaisedBy([&] { b->ExecUpdate(filter); }).Source(), support::GetResString(strings::kIncompleteKey, "en"));
-  EXPECT_EQ(RaisedBy([&] { b->ExecUpdateInsert(filter); }).Source(),
+  EXPECT_EQ(ErrorOf([&] { b->ExecUpdate(filter); }).Source(), support::GetResString(strings::kIncompleteKey, "en"));
+  EXPECT_EQ(ErrorOf([&] { b->ExecUpdateInsert(filter); }).Source(),
             support::GetResString(strings::kIncompleteKey, "en"));
 }
 
@@ -101,7 +101,7 @@ TEST_F(UpdateDeleteTest, UniqueValueChangedOntoAnotherRowIsRefused) {
   auto b = BuilderOnT(db, testing::TableTOptions::NameIndex());
   b->SetFields(BuilderDatabase::Record({{"FName", "m"}}));
   DispatchPtr filter = BuilderDatabase::Record({{"FID", "a"}, {"FNo", 1}});
-  const automation::Error e = RaisedBy([&] { b->ExecUpdate(filter); });
+  const automation::Error e = ErrorOf([&] { b->ExecUpdate(filter); });
   EXPECT_EQ(e.Number(), 10006);
   EXPECT_EQ(e.Description(), "3");
   EXPECT_EQ(e.HelpFile(), "名称 ='m'");
@@ -151,7 +151,7 @@ TEST_F(UpdateDeleteTest, DeleteWithNoDescribedFieldIsRefused) {
   auto b = BuilderOnT(db);
   DispatchPtr filter = BuilderDatabase::Record({{"Stray", 1}});
   db.Recorder().ClearLog();
-  EXPECT_EQ(RaisedBy([&] { b->ExecDelete(filter); }).Number(), 5);
+  EXPECT_EQ(ErrorOf([&] { b->ExecDelete(filter); }).Number(), 5);
   EXPECT_TRUE(db.Recorder().Texts().empty());
   EXPECT_EQ(Table(), initial);
 }
@@ -168,7 +168,7 @@ TEST_F(UpdateDeleteTest, UpdateInsert) {
 
   b->SetFields(BuilderDatabase::Record({{"FID", "d"}, {"FNo", 1}}));
   DispatchPtr incomplete = BuilderDatabase::Record({{"FID", "d"}});
-  const automation::Error e = RaisedBy([&] { b->ExecUpdateInsert(incomplete); });
+  const automation::Error e = ErrorOf([&] { b->ExecUpdateInsert(incomplete); });
   EXPECT_EQ(e.Number(), 2);
   EXPECT_EQ(e.Source(), std::string(strings::kIncompleteKey));
   EXPECT_EQ(Table().size(), 4u);

@@ -9,9 +9,9 @@
 
 #include "components/objlib/record_access.h"
 #include "components/objlib/text_meter.h"
-#include "objlib_test_support.h"
 #include "platform/automation/late_binding.h"
 #include "platform/automation/registry.h"
+#include "testing/raised.h"
 
 namespace morvane::objlib {
 namespace {
@@ -21,7 +21,7 @@ using automation::CallByName;
 using automation::DispatchPtr;
 using automation::InvokeKind;
 using automation::PutProperty;
-using testing::RaisedNumber;
+using morvane::testing::NumberRaised;
 
 class ObjLibByNameTest : public ::testing::Test {
  protected:
@@ -81,7 +81,7 @@ TEST_F(ObjLibByNameTest, ListByNameIsOneBasedAndRaisesNineOutOfRange) {
   EXPECT_EQ(Get(list, "Item", Variant(std::int16_t{1})).object(), rec);
 
   for (int index : {0, 3, -1})
-    EXPECT_EQ(RaisedNumber([&] { Get(list, "Item", Variant(index)); }), 9) << "index " << index;
+    EXPECT_EQ(NumberRaised([&] { Get(list, "Item", Variant(index)); }), 9) << "index " << index;
 }
 
 TEST_F(ObjLibByNameTest, TextMeterMeasuresByName) {
@@ -212,7 +212,7 @@ TEST(ListRefTest, ClientListIsCalledByNameAndItsErrorsPassThrough) {
   ref.Add(Variant("x"));
   EXPECT_EQ(ref.UBound(), 2);
   EXPECT_EQ(ref.Item(2), Variant("x"));
-  EXPECT_EQ(RaisedNumber([&] { ref.Item(3); }), 9);
+  EXPECT_EQ(NumberRaised([&] { ref.Item(3); }), 9);
 
   auto own = RecordList::New();
   ListRef native = ListRef::From(Variant(DispatchPtr(own)));
@@ -220,7 +220,7 @@ TEST(ListRefTest, ClientListIsCalledByNameAndItsErrorsPassThrough) {
   native.Add(Variant(5));
   EXPECT_EQ(native.UBound(), 1);
   EXPECT_EQ(native.Item(1), Variant(5));
-  EXPECT_EQ(RaisedNumber([&] { native.Item(0); }), 9);
+  EXPECT_EQ(NumberRaised([&] { native.Item(0); }), 9);
 }
 
 TEST(RecordRefTest, NothingRaises91AndANonObjectRaises13) {
@@ -237,18 +237,18 @@ TEST(RecordRefTest, NothingRaises91AndANonObjectRaises13) {
       {"text", Variant("record"), 13},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(RaisedNumber([&] { RecordRef::From(c.value); }), c.expected) << "RecordRef, " << c.name;
-    EXPECT_EQ(RaisedNumber([&] { ListRef::From(c.value); }), c.expected) << "ListRef, " << c.name;
+    EXPECT_EQ(NumberRaised([&] { RecordRef::From(c.value); }), c.expected) << "RecordRef, " << c.name;
+    EXPECT_EQ(NumberRaised([&] { ListRef::From(c.value); }), c.expected) << "ListRef, " << c.name;
   }
-  EXPECT_EQ(RaisedNumber([] { RecordRef(nullptr); }), 91);
-  EXPECT_EQ(RaisedNumber([] { ListRef(nullptr); }), 91);
+  EXPECT_EQ(NumberRaised([] { RecordRef(nullptr); }), 91);
+  EXPECT_EQ(NumberRaised([] { ListRef(nullptr); }), 91);
 }
 
 // A client object that lacks a member raises 438 by name, not a crash.
 TEST(RecordRefTest, ClientObjectWithoutTheMemberRaises438) {
   RecordRef ref(std::make_shared<ClientList>());
-  EXPECT_EQ(RaisedNumber([&] { ref.Value("A"); }), 438);
-  EXPECT_EQ(RaisedNumber([&] { ref.Clone(); }), 438);
+  EXPECT_EQ(NumberRaised([&] { ref.Value("A"); }), 438);
+  EXPECT_EQ(NumberRaised([&] { ref.Clone(); }), 438);
 }
 
 }  // namespace

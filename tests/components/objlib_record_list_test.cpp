@@ -5,12 +5,12 @@
 #include "components/objlib/keyed_record.h"
 #include "components/objlib/record_list.h"
 #include "components/objlib/text_meter.h"
-#include "objlib_test_support.h"
+#include "testing/raised.h"
 
 namespace morvane::objlib {
 namespace {
 
-using testing::RaisedNumber;
+using morvane::testing::NumberRaised;
 
 TEST(RecordListTest, ItemsAreOneBasedAndUBoundIsTheCount) {
   RecordList list;
@@ -27,13 +27,13 @@ TEST(RecordListTest, ItemsAreOneBasedAndUBoundIsTheCount) {
 
 TEST(RecordListTest, IndexOutsideOneToUBoundRaisesSubscriptOutOfRange) {
   RecordList list;
-  EXPECT_EQ(RaisedNumber([&] { (void)list.Item(1); }), 9) << "empty list";
+  EXPECT_EQ(NumberRaised([&] { (void)list.Item(1); }), 9) << "empty list";
   list.Add(Variant(1));
   list.Add(Variant(2));
   for (std::int32_t index : {0, -1, 3, INT_MIN, INT_MAX}) {
-    EXPECT_EQ(RaisedNumber([&] { (void)list.Item(index); }), 9) << "index " << index;
+    EXPECT_EQ(NumberRaised([&] { (void)list.Item(index); }), 9) << "index " << index;
     const RecordList& constList = list;
-    EXPECT_EQ(RaisedNumber([&] { (void)constList.Item(index); }), 9) << "const, index " << index;
+    EXPECT_EQ(NumberRaised([&] { (void)constList.Item(index); }), 9) << "const, index " << index;
   }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/automation/late_binding.h"
 #include "platform/automation/registry.h"
 #include "support/strings.h"
+#include "testing/raised.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::components {
@@ -21,6 +22,7 @@ namespace {
 
 using automation::DispatchPtr;
 using automation::Variant;
+using morvane::testing::ErrorOf;
 using morvane::testing::TempFolder;
 
 // Points MORVANE_RESOURCES at a folder (or unsets it) for the life of the object.
@@ -59,14 +61,9 @@ std::string Load(automation::Dispatch& loader, const Variant& key) {
   return automation::ToText(automation::Call(loader, "LoadString", key));
 }
 
-automation::Error ErrorOf(automation::Dispatch& loader, const Variant& key) {
-  try {
-    Load(loader, key);
-  } catch (const automation::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "LoadString raised nothing";
-  return automation::Error(0, "", "");
+// The error that LoadString raises for the key (a test failure when it raises none).
+automation::Error LoadError(automation::Dispatch& loader, const Variant& key) {
+  return ErrorOf([&] { Load(loader, key); });
 }
 
 constexpr const char* kHeader =
@@ -133,7 +130,7 @@ TEST(ResourceLoader, FailuresRaiseNumberedErrors) {
   };
   for (const auto& c : cases) {
     auto loader = NewLoader(c.baseName, c.language);
-    automation::Error e = ErrorOf(*loader, c.key);
+    automation::Error e = LoadError(*loader, c.key);
     EXPECT_EQ(e.Number(), c.number) << c.name << ": " << e.Description();
     if (c.number != errors::kTypeMismatch) {  // the conversion's own error
       EXPECT_EQ(e.Source(), strings::kResourceLoaderProgId) << c.name;
@@ -154,7 +151,7 @@ TEST(ResourceLoader, OnlyTranslatedEntriesCount) {
   auto loader = NewLoader("Base", "xx");
   EXPECT_EQ(Load(*loader, "有"), "present");
   for (const char* key : {"空", "模糊", "上下文", "旧", ""})
-    EXPECT_EQ(ErrorOf(*loader, key).Number(), errors::kResourceNotFound) << key;
+    EXPECT_EQ(LoadError(*loader, key).Number(), errors::kResourceNotFound) << key;
 }
 
 TEST(ResourceLoader, UnusableCataloguesRaiseAndKeepRaising) {
@@ -173,12 +170,12 @@ TEST(ResourceLoader, UnusableCataloguesRaiseAndKeepRaising) {
   ResourcesAt at(dir.path());
   for (const auto& c : cases) {
     auto loader = NewLoader("Bad", c.language);
-    automation::Error first = ErrorOf(*loader, "a");
+    automation::Error first = LoadError(*loader, "a");
     EXPECT_EQ(first.Number(), errors::kInvalidResourceFormat) << c.language << ": " << first.Description();
     EXPECT_NE(first.Description().find(std::string(c.language) + ".po"), std::string::npos) << first.Description();
     // Read once: a second loader gets the same verdict.
     auto again = NewLoader("Bad", c.language);
-    EXPECT_EQ(ErrorOf(*again, "a").Number(), errors::kInvalidResourceFormat) << c.language;
+    EXPECT_EQ(LoadError(*again, "a").Number(), errors::kInvalidResourceFormat) << c.language;
   }
 }
 

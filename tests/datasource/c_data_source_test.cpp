@@ -1,7 +1,6 @@
 #include "datasource/c_data_source.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,9 @@
 #include "platform/automation/error.h"
 #include "platform/db/pool.h"
 #include "platform/db/recordset.h"
+#include "testing/forwarding_provider.h"
+#include "testing/provider_override.h"
+#include "testing/temp_folder.h"
 
 namespace morvane::datasource {
 namespace {
@@ -24,48 +26,39 @@ struct ProviderLog {
   std::optional<std::string> failingStatement;  // raises 8180 when run
 };
 
-class RecordingConnection : public db::PhysicalConnection {
+// Connections that run nothing: each statement is logged and answered with no rows.
+class RecordingProvider : public testing::ForwardingProvider {
  public:
-  explicit RecordingConnection(std::shared_ptr<ProviderLog> log) : log_(std::move(log)) {}
-  db::ResultSet Execute(std::string_view sql, std::span<const db::BoundParameter>) override {
-    log_->statements.emplace_back(sql);
-    if (log_->failingStatement == sql)
-      automation::Raise(8180, "Recording", "Statement could not be prepared: " + std::string(sql));
-    return {};
-  }
-  void Begin() override {}
-  void Commit() override {}
-  void Rollback() override {}
-  std::vector<std::pair<std::string, automation::Variant>> Properties() override { return {}; }
-  bool IsUsable() const override { return true; }
+  explicit RecordingProvider(std::shared_ptr<ProviderLog> log)
+      : ForwardingProvider(testing::InertProvider::Instance()), log_(std::move(log)) {}
 
  private:
-  std::shared_ptr<ProviderLog> log_;
-};
+  class Connection : public testing::ForwardingConnection {
+   public:
+    Connection(std::unique_ptr<db::PhysicalConnection> inner, std::shared_ptr<ProviderLog> log)
+        : ForwardingConnection(std::move(inner)), log_(std::move(log)) {}
+    db::ResultSet Execute(std::string_view sql, std::span<const db::BoundParameter> params) override {
+      log_->statements.emplace_back(sql);
+      if (log_->failingStatement == sql)
+        automation::Raise(8180, "Recording", "Statement could not be prepared: " + std::string(sql));
+      return ForwardingConnection::Execute(sql, params);
+    }
 
-class RecordingProvider : public db::Provider {
- public:
-  explicit RecordingProvider(std::shared_ptr<ProviderLog> log) : log_(std::move(log)) {}
-  std::unique_ptr<db::PhysicalConnection> Connect(std::string_view connectionString) override {
+   private:
+    std::shared_ptr<ProviderLog> log_;
+  };
+
+  std::unique_ptr<db::PhysicalConnection> Wrap(std::unique_ptr<db::PhysicalConnection> connection,
+                                               std::string_view connectionString) override {
     log_->connects.emplace_back(connectionString);
-    return std::make_unique<RecordingConnection>(log_);
+    return std::make_unique<Connection>(std::move(connection), log_);
   }
 
- private:
   std::shared_ptr<ProviderLog> log_;
 };
 
 class DataSourceConnection : public ::testing::Test {
  protected:
-  void SetUp() override {
-    db::ConnectionPool::Instance().Clear();
-    db::SetProviderOverride(&provider_);
-  }
-  void TearDown() override {
-    db::SetProviderOverride(nullptr);
-    db::ConnectionPool::Instance().Clear();
-  }
-
   CDataSource DataSourceOn(const std::string& description) {
     auto parse = std::make_shared<CParse>();
     parse->ParseString(description);
@@ -76,6 +69,7 @@ class DataSourceConnection : public ::testing::Test {
 
   std::shared_ptr<ProviderLog> log_ = std::make_shared<ProviderLog>();
   RecordingProvider provider_{log_};
+  testing::ProviderOverride override_{provider_};
 };
 
 constexpr const char* kReadCommitted = "SET TRANSACTION ISOLATION LEVEL READ COMMITTED";
@@ -157,9 +151,8 @@ TEST_F(DataSourceConnection, WithoutParseObjectRaises91) {
 
 // The embedded provider understands both isolation statements.
 TEST(DataSourceOnSQLite, BothIsolationLevelsOpen) {
-  const auto path = std::filesystem::temp_directory_path() /
-                    ("morvane-dsrc-" + std::to_string(::getpid()) + ".db");
-  std::filesystem::remove(path);
+  const testing::TempFolder folder("morvane-dsrc");
+  const std::filesystem::path path = folder / "test.db";
   std::ofstream(path).close();  // the provider opens existing databases only; an empty file is one
   auto parse = std::make_shared<CParse>();
   parse->ParseString("ConnectString={Provider=SQLite;Data Source=" + path.string() + "};LANGUAGE=chs");
@@ -174,9 +167,6 @@ TEST(DataSourceOnSQLite, BothIsolationLevelsOpen) {
     EXPECT_EQ(rs->RecordCount(), 1);
   }
   db::ConnectionPool::Instance().Clear();
-  std::filesystem::remove(path);
-  std::filesystem::remove(path.string() + "-wal");
-  std::filesystem::remove(path.string() + "-shm");
 }
 
 }  // namespace

@@ -9,21 +9,13 @@
 #include <vector>
 
 #include "platform/automation/error.h"
+#include "testing/raised.h"
 
 namespace morvane::datasource {
 namespace {
 
 using Entries = std::vector<std::pair<std::string, std::string>>;
-
-// The number of the error that `f` raises, or nullopt when it returns.
-std::optional<std::int32_t> ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const automation::Error& e) {
-    return e.Number();
-  }
-  return std::nullopt;
-}
+using testing::NumberRaised;
 
 std::string Show(const Entries& entries) {
   std::string out;
@@ -99,7 +91,7 @@ TEST(CParseGrammar, NamesCompareWithoutLetterCase) {
   EXPECT_EQ(p.ConDBMSName(), "SQLite");
   EXPECT_EQ(p.ConStr(), "Provider=SQLite;Data Source=x.db");
   // Names keep their inner spaces: "DBMSName" is another entry.
-  EXPECT_EQ(ErrorOf([&] { p.GetProperty("DBMSName"); }), automation::errors::kInvalidProcedureCall);
+  EXPECT_EQ(NumberRaised([&] { p.GetProperty("DBMSName"); }), automation::errors::kInvalidProcedureCall);
 }
 
 TEST(CParseGrammar, DuplicateNameRaises457AndKeepsEarlierEntries) {
@@ -107,7 +99,7 @@ TEST(CParseGrammar, DuplicateNameRaises457AndKeepsEarlierEntries) {
   for (const auto& text : texts) {
     CParse p;
     p.ParseString("old=1");
-    EXPECT_EQ(ErrorOf([&] { p.ParseString(text); }), automation::errors::kDuplicateKey) << text;
+    EXPECT_EQ(NumberRaised([&] { p.ParseString(text); }), automation::errors::kDuplicateKey) << text;
     EXPECT_EQ(p.PropsString(), text);
     EXPECT_EQ(p.Entries(), (Entries{{"a", "1"}, {"b", "2"}})) << text;
   }
@@ -127,7 +119,7 @@ TEST(CParseGrammar, ParsingAgainReplacesEverything) {
   p.ParseString("c=3");
   EXPECT_EQ(p.Entries(), (Entries{{"c", "3"}}));
   EXPECT_EQ(p.PropsString(), "c=3");
-  EXPECT_EQ(ErrorOf([&] { p.GetProperty("a"); }), automation::errors::kInvalidProcedureCall);
+  EXPECT_EQ(NumberRaised([&] { p.GetProperty("a"); }), automation::errors::kInvalidProcedureCall);
   // A text that refers to the parser's own text is safe to parse again.
   p.ParseString(p.PropsString());
   EXPECT_EQ(p.Entries(), (Entries{{"c", "3"}}));
@@ -143,10 +135,10 @@ TEST(CParseQueries, MissingEntryRaises5FromEveryQuery) {
       {"LanguageID", [&] { p.LanguageID(); }},        {"IsIndustry", [&] { p.IsIndustry(); }},
   };
   for (const auto& [name, query] : queries)
-    EXPECT_EQ(ErrorOf(query), automation::errors::kInvalidProcedureCall) << name;
+    EXPECT_EQ(NumberRaised(query), automation::errors::kInvalidProcedureCall) << name;
 
   CParse fresh;  // before any ParseString
-  EXPECT_EQ(ErrorOf([&] { fresh.GetProperty("a"); }), automation::errors::kInvalidProcedureCall);
+  EXPECT_EQ(NumberRaised([&] { fresh.GetProperty("a"); }), automation::errors::kInvalidProcedureCall);
   EXPECT_EQ(fresh.PropsString(), "");
 }
 
@@ -189,10 +181,10 @@ TEST(CParseQueries, UserIDConvertsAsTheLongConversion) {
     p.ParseString("UserID=" + c.value);
     if (c.id) {
       std::int32_t id = 0;
-      EXPECT_EQ(ErrorOf([&] { id = p.UserID(); }), std::nullopt) << c.value;
+      EXPECT_EQ(NumberRaised([&] { id = p.UserID(); }), 0) << c.value;
       EXPECT_EQ(id, *c.id) << c.value;
     } else {
-      EXPECT_EQ(ErrorOf([&] { p.UserID(); }), c.error) << c.value;
+      EXPECT_EQ(NumberRaised([&] { p.UserID(); }), c.error) << c.value;
     }
   }
 }

@@ -19,7 +19,7 @@ namespace {
 
 using automation::Variant;
 using testing::BuilderDatabase;
-using testing::RaisedBy;
+using testing::ErrorOf;
 
 constexpr const char* kLoad = "select * from t_DataTypeInfo";
 
@@ -131,11 +131,11 @@ TEST_F(CatalogueTest, ActualTypes) {
 TEST_F(CatalogueTest, NullColumnsAndMissingTypes) {
   auto ds = db.DataSource();
   std::int32_t precision = 10, scale = 0, actualType = 0, actualSize = 0, bindType = 0;
-  EXPECT_EQ(RaisedBy([&] { ds->GetTypeName(13, precision, scale, actualType, actualSize, bindType); }).Number(), 94);
+  EXPECT_EQ(ErrorOf([&] { ds->GetTypeName(13, precision, scale, actualType, actualSize, bindType); }).Number(), 94);
   EXPECT_EQ(ds->GetActualType(13, precision, scale, actualSize, bindType), 114);
-  EXPECT_EQ(RaisedBy([&] { ds->GetActualType(14, precision, scale, actualSize, bindType); }).Number(), 94);
-  EXPECT_EQ(RaisedBy([&] { ds->GetBindType(14); }).Number(), 94);
-  EXPECT_NE(RaisedBy([&] { ds->GetBindType(99); }).Number(), 0);  // a type without a row
+  EXPECT_EQ(ErrorOf([&] { ds->GetActualType(14, precision, scale, actualSize, bindType); }).Number(), 94);
+  EXPECT_EQ(ErrorOf([&] { ds->GetBindType(14); }).Number(), 94);
+  EXPECT_NE(ErrorOf([&] { ds->GetBindType(99); }).Number(), 0);  // a type without a row
 }
 
 TEST_F(CatalogueTest, LoadedOncePerProcessAndVersionForEveryBuilder) {
@@ -194,7 +194,7 @@ TEST(CatalogueLoadTest, FailedLoadIsTriedAgain) {
     return Catalogue();
   });
   auto ds = db.DataSource();
-  EXPECT_EQ(RaisedBy([&] { ds->GetBindType(1); }).Number(), 3709);
+  EXPECT_EQ(ErrorOf([&] { ds->GetBindType(1); }).Number(), 3709);
   EXPECT_EQ(ds->GetBindType(1), 201);
   EXPECT_EQ(*calls, 2);
 }
@@ -205,7 +205,7 @@ TEST(CatalogueLoadTest, NullTypeCodeFailsTheLoad) {
   rs.rows.push_back({N(), "Z", N(), N(), N(), 1, 1, 1});
   db.Recorder().Answer(kLoad, rs);
   auto ds = db.DataSource();
-  EXPECT_EQ(RaisedBy([&] { ds->GetBindType(1); }).Number(), 94);
+  EXPECT_EQ(ErrorOf([&] { ds->GetBindType(1); }).Number(), 94);
 }
 
 TEST(CatalogueLoadTest, ReadsTheDatabaseTable) {

@@ -24,12 +24,16 @@
 #include "platform/db/recordset.h"
 #include "platform/db/sqlite/sqlite_provider.h"
 #include "platform/mts/shared_property.h"
+#include "testing/forwarding_provider.h"
+#include "testing/provider_override.h"
+#include "testing/raised.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::datasource {
 namespace {
 
 using automation::Variant;
+using testing::ErrorOf;
 using ProviderProperties = std::vector<std::pair<std::string, Variant>>;
 
 constexpr const char* kProcQuery = "SELECT FProcName FROM t_SupportedProc";
@@ -38,8 +42,10 @@ constexpr const char* kProcQuery = "SELECT FProcName FROM t_SupportedProc";
 // provider properties itself, make reading them fail, make the procedure query fail with an error
 // of its choosing, or slow that query down so that other threads run while a load is under way.
 // Set up before any thread runs; read-only while they do.
-class ProfileProvider : public db::Provider {
+class ProfileProvider : public testing::ForwardingProvider {
  public:
+  ProfileProvider() : ForwardingProvider(db::sqlite::SqliteProvider::Instance()) {}
+
   std::optional<ProviderProperties> properties;  // replaces the SQLite provider's answer
   bool propertiesFail = false;
   std::optional<automation::Error> procQueryError;
@@ -55,15 +61,11 @@ class ProfileProvider : public db::Provider {
     statements_.clear();
   }
 
-  std::unique_ptr<db::PhysicalConnection> Connect(std::string_view connectionString) override {
-    return std::make_unique<Connection>(*this, db::sqlite::SqliteProvider::Instance().Connect(connectionString));
-  }
-
  private:
-  class Connection : public db::PhysicalConnection {
+  class Connection : public testing::ForwardingConnection {
    public:
     Connection(ProfileProvider& owner, std::unique_ptr<db::PhysicalConnection> inner)
-        : owner_(owner), inner_(std::move(inner)) {}
+        : ForwardingConnection(std::move(inner)), owner_(owner) {}
     db::ResultSet Execute(std::string_view sql, std::span<const db::BoundParameter> params) override {
       {
         std::lock_guard lock(owner_.mutex_);
@@ -75,37 +77,25 @@ class ProfileProvider : public db::Provider {
         if (owner_.slowProcQuery)
           for (int i = 0; i < 20; ++i) std::this_thread::yield();
       }
-      return inner_->Execute(sql, params);
+      return ForwardingConnection::Execute(sql, params);
     }
-    void Begin() override { inner_->Begin(); }
-    void Commit() override { inner_->Commit(); }
-    void Rollback() override { inner_->Rollback(); }
     ProviderProperties Properties() override {
       if (owner_.propertiesFail) automation::Raise(7001, "Fake provider", "properties unavailable");
-      return owner_.properties ? *owner_.properties : inner_->Properties();
+      return owner_.properties ? *owner_.properties : ForwardingConnection::Properties();
     }
-    bool IsUsable() const override { return inner_->IsUsable(); }
 
    private:
     ProfileProvider& owner_;
-    std::unique_ptr<db::PhysicalConnection> inner_;
   };
+
+  std::unique_ptr<db::PhysicalConnection> Wrap(std::unique_ptr<db::PhysicalConnection> connection,
+                                               std::string_view) override {
+    return std::make_unique<Connection>(*this, std::move(connection));
+  }
 
   std::mutex mutex_;
   std::vector<std::string> statements_;  // guarded by mutex_
 };
-
-// The error that f raises; a test failure (and an empty error) when it raises none.
-template <class F>
-automation::Error ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const automation::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no error was raised";
-  return automation::Error(0, {}, {});
-}
 
 // The group's property, or nothing when the group or the property does not exist.
 std::optional<Variant> GroupValue(const std::string& group, std::string_view property) {
@@ -118,15 +108,6 @@ std::optional<Variant> GroupValue(const std::string& group, std::string_view pro
 
 class DatabaseProfile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    db::ConnectionPool::Instance().Clear();
-    db::SetProviderOverride(&provider_);
-  }
-  void TearDown() override {
-    db::SetProviderOverride(nullptr);
-    db::ConnectionPool::Instance().Clear();
-  }
-
   // A new SQLite database; with `procs` it holds t_SupportedProc with those names, without it
   // holds no such table. Returns its connection string.
   std::string MakeDatabase(const std::string& name, const std::optional<std::vector<std::string>>& procs) {
@@ -168,6 +149,7 @@ class DatabaseProfile : public ::testing::Test {
 
   testing::TempFolder folder_{"morvane-profile"};
   ProfileProvider provider_;
+  testing::ProviderOverride override_{provider_};
 };
 
 TEST_F(DatabaseProfile, LoadedOncePerProductVersionAndSharedAcrossConnectStrings) {

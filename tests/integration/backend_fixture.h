@@ -21,8 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "components/objlib/keyed_record.h"
-#include "components/objlib/record_list.h"
 #include "datasource/c_parse.h"
 #include "provision/database_init.h"
 #include "platform/automation/convert.h"
@@ -36,6 +34,8 @@
 #include "platform/mts/runtime.h"
 #include "service/module.h"
 #include "testing/query_rows.h"
+#include "testing/raised.h"
+#include "testing/setting_records.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::integration {
@@ -64,7 +64,7 @@ inline void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.n
 
 inline std::string BackendName(const ::testing::TestParamInfo<Backend>& param) { return param.param.name; }
 
-class BackendTest : public ::testing::TestWithParam<Backend> {
+class BackendTest : public ::testing::TestWithParam<Backend>, public testing::SettingRecords {
  protected:
   void SetUp() override {
     DllRegisterServer();
@@ -120,26 +120,6 @@ class BackendTest : public ::testing::TestWithParam<Backend> {
         "WHERE FVchClass = 'V1' ORDER BY FVchClass,FTypeID,FExpDeptID,FExpenseID");
   }
 
-  static std::shared_ptr<objlib::KeyedRecord> Record(std::initializer_list<std::pair<const char*, Variant>> entries) {
-    auto r = objlib::KeyedRecord::New();
-    for (const auto& [k, v] : entries) r->SetValue(k, v);
-    return r;
-  }
-  static std::shared_ptr<objlib::RecordList> List(std::initializer_list<std::shared_ptr<objlib::KeyedRecord>> items) {
-    auto l = objlib::RecordList::New();
-    for (const auto& r : items) l->Add(Variant(DispatchPtr(r)));
-    return l;
-  }
-  // A setting row of class `vchClass` for the key (type, dept, expense).
-  static std::shared_ptr<objlib::KeyedRecord> Setting(const char* vchClass, const char* type, const char* dept,
-                                                      const char* expense, const char* remark = "r") {
-    return Record({{"FVchClass", vchClass},
-                   {"FTypeID", type},
-                   {"FExpDeptID", dept},
-                   {"FExpenseID", expense},
-                   {"FRemark", remark}});
-  }
-
   // The connection string of a new database for this test, on the server (or SQLite file) that
   // `cs` reaches.
   std::string OwnDatabase(const std::string& cs) {
@@ -175,16 +155,6 @@ class BackendTest : public ::testing::TestWithParam<Backend> {
   std::unique_ptr<testing::TempFolder> folder_;
 };
 
-// Runs `f` and returns the automation error it raises (fails the test when it raises none).
-template <class F>
-automation::Error ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const automation::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error";
-  return automation::Error(0, "", "");
-}
+using testing::ErrorOf;
 
 }  // namespace morvane::integration

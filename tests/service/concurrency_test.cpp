@@ -21,6 +21,7 @@
 #include "datasource/c_data_source.h"
 #include "datasource/c_parse.h"
 #include "platform/db/sqlite/sqlite_provider.h"
+#include "testing/provider_override.h"
 #include "testing/service_fixture.h"
 
 namespace morvane::testing {

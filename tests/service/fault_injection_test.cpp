@@ -18,6 +18,7 @@
 #include "platform/db/sqlite/sqlite_error.h"
 #include "platform/db/sqlite/sqlite_provider.h"
 #include "testing/faulty_provider.h"
+#include "testing/provider_override.h"
 #include "testing/service_fixture.h"
 
 namespace morvane::testing {
@@ -30,21 +31,6 @@ std::string FreshDsn(const std::string& connectString) {
   static int run = 0;
   return "ConnectString={" + connectString + "};UserName=tester;UserID=1;DBMS Name=SQLite;DBMS Version=fault-" +
          std::to_string(++run) + ";LANGUAGE=chs;AcctType=GY";
-}
-
-// Runs f; the error it raised, or nothing.
-template <class F>
-std::optional<automation::Error> Raised(F&& f) {
-  try {
-    f();
-  } catch (const automation::Error& e) {
-    return e;
-  }
-  return std::nullopt;
-}
-
-std::string Describe(const automation::Error& e) {
-  return std::to_string(e.Number()) + " (" + e.Source() + "): " + e.Description();
 }
 
 // A fresh database whose settings table holds rows of two voucher classes, every column filled.

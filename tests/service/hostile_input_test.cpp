@@ -18,6 +18,7 @@
 #include "commandbuilder/recording_provider.h"
 #include "platform/db/ado_constants.h"
 #include "platform/db/sqlite/sqlite_provider.h"
+#include "testing/provider_override.h"
 #include "testing/service_fixture.h"
 
 namespace morvane::testing {
@@ -174,13 +175,11 @@ class HostileInputTest : public ServiceFixture {
   Outcome Traced(F&& f) {
     recorder_.ClearLog();
     Outcome o;
-    try {
-      f();
-    } catch (const automation::Error& e) {
-      o.number = e.Number();
-      o.source = e.Source();
-      o.description = e.Description();
-      o.helpFile = e.HelpFile();
+    if (const std::optional<automation::Error> e = Raised(f)) {
+      o.number = e->Number();
+      o.source = e->Source();
+      o.description = e->Description();
+      o.helpFile = e->HelpFile();
     }
     for (const RecordedStatement& s : recorder_.Statements()) {
       if (s.sql.starts_with("SET TRANSACTION")) continue;

@@ -15,7 +15,7 @@ namespace morvane::support {
 namespace {
 
 using testing::BuilderDatabase;
-using testing::RaisedBy;
+using testing::ErrorOf;
 
 class ErrInfoTest : public ::testing::Test {
  protected:
@@ -102,7 +102,7 @@ TEST_F(ErrInfoTest, RaisingForms) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     auto ds = db.DataSource(c.language);
-    const automation::Error e = RaisedBy([&] { c.raise(*ds); });
+    const automation::Error e = ErrorOf([&] { c.raise(*ds); });
     EXPECT_EQ(e.Number(), c.number);
     EXPECT_EQ(e.Source(), c.source);
     EXPECT_EQ(e.Description(), c.description);
@@ -112,14 +112,14 @@ TEST_F(ErrInfoTest, RaisingForms) {
 
 TEST_F(ErrInfoTest, MessageErrorFollowsTheLanguage) {
   auto ds = db.DataSource("en");
-  EXPECT_EQ(RaisedBy([&] { RaiseMessageError(*ds, 12222, strings::kCodeInUse); }).Source(),
+  EXPECT_EQ(ErrorOf([&] { RaiseMessageError(*ds, 12222, strings::kCodeInUse); }).Source(),
             GetResString(strings::kCodeInUse, "en"));
 }
 
 TEST_F(ErrInfoTest, LookupFailuresReplaceTheErrorBeingRaised) {
   db.Exec("DROP TABLE CB_BmErrCode");
   auto ds = db.DataSource("chs");
-  const automation::Error e = RaisedBy([&] { RaiseFieldError(*ds, 10000, "1"); });
+  const automation::Error e = ErrorOf([&] { RaiseFieldError(*ds, 10000, "1"); });
   EXPECT_NE(e.Number(), 10000);
 }
 

@@ -77,7 +77,7 @@ TEST(CheckFieldValueTest, ConversionRequiredAndSize) {
       continue;
     }
     const automation::Error e =
-        testing::RaisedBy([&] { CheckFieldValue(*ds, "4", value, c.varType, c.size, c.required); });
+        testing::ErrorOf([&] { CheckFieldValue(*ds, "4", value, c.varType, c.size, c.required); });
     EXPECT_EQ(e.Number(), c.number);
     EXPECT_EQ(e.Source(), "E" + std::to_string(c.number) + " chs");
     EXPECT_EQ(e.Description(), "4");
@@ -89,7 +89,7 @@ TEST(CheckFieldValueTest, ValueIsLeftAsGivenWhenItDoesNotConvert) {
   BuilderDatabase db;
   auto ds = db.DataSource("en");
   Variant value("abc");
-  const automation::Error e = testing::RaisedBy([&] { CheckFieldValue(*ds, "4", value, 3, 0, true); });
+  const automation::Error e = testing::ErrorOf([&] { CheckFieldValue(*ds, "4", value, 3, 0, true); });
   EXPECT_EQ(e.Source(), "E10004 en");
   EXPECT_EQ(value, Variant("abc"));
 }

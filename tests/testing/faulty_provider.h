@@ -2,7 +2,7 @@
 // of the real provider's and passes each call through, until the test arms a fault. It logs the
 // statements run since the last Arm (or Count) so a test can first count a call's statements on
 // an unarmed run and then fail each of them in turn. Installed for the lifetime of a
-// ProviderOverride (commandbuilder/recording_provider.h).
+// ProviderOverride (testing/provider_override.h).
 //
 // Faults:
 //   FailStatement(k)  the k-th statement after arming raises an injected error; the connection
@@ -30,10 +30,10 @@
 #include <utility>
 #include <vector>
 
-#include "commandbuilder/recording_provider.h"
 #include "platform/automation/error.h"
 #include "platform/db/provider.h"
 #include "platform/db/sqlite/sqlite_error.h"
+#include "testing/forwarding_provider.h"
 
 namespace morvane::testing {
 
@@ -43,16 +43,12 @@ inline constexpr std::int32_t kInjectedStatementError = db::sqlite::SqliteErrorN
 inline constexpr std::int32_t kLostConnectionError = db::sqlite::SqliteErrorNumber(10);
 inline constexpr std::string_view kInjectedSource = "Morvane.FaultInjection";
 
-class FaultyProvider : public db::Provider {
+class FaultyProvider : public ForwardingProvider {
  public:
   // What Rollback does on a lost connection.
   enum class LostRollback { Raises, Succeeds };
 
-  explicit FaultyProvider(db::Provider& real) : real_(real), state_(std::make_shared<State>()) {}
-
-  std::unique_ptr<db::PhysicalConnection> Connect(std::string_view connectionString) override {
-    return std::make_unique<Connection>(real_.Connect(connectionString), state_);
-  }
+  explicit FaultyProvider(db::Provider& real) : ForwardingProvider(real), state_(std::make_shared<State>()) {}
 
   // Clears the log and starts counting statements from 1 with no fault armed.
   void Count() { Set(Fault::None, 0); }
@@ -147,10 +143,12 @@ class FaultyProvider : public db::Provider {
     state_->log.clear();
   }
 
-  class Connection : public db::PhysicalConnection {
+  // Every member checks the link first, so each one is overridden; inner_ is null once the
+  // connection is lost.
+  class Connection : public ForwardingConnection {
    public:
     Connection(std::unique_ptr<db::PhysicalConnection> inner, std::shared_ptr<State> state)
-        : inner_(std::move(inner)), state_(std::move(state)) {}
+        : ForwardingConnection(std::move(inner)), state_(std::move(state)) {}
 
     db::ResultSet Execute(std::string_view sql, std::span<const db::BoundParameter> params) override {
       RequireLink(sql);
@@ -164,17 +162,17 @@ class FaultyProvider : public db::Provider {
           inner_.reset();
           RequireLink(sql);
       }
-      return inner_->Execute(sql, params);
+      return ForwardingConnection::Execute(sql, params);
     }
     void Begin() override {
       RequireLink("BEGIN");
-      inner_->Begin();
+      ForwardingConnection::Begin();
     }
     void Commit() override {
       RequireLink("COMMIT");
       if (state_->TakeCommitFault())
         throw automation::Error(kInjectedStatementError, std::string(kInjectedSource), "injected failure of COMMIT");
-      inner_->Commit();
+      ForwardingConnection::Commit();
     }
     void Rollback() override {
       if (!inner_ && state_->LostRollbackSucceeds()) {
@@ -182,13 +180,13 @@ class FaultyProvider : public db::Provider {
         return;
       }
       RequireLink("ROLLBACK");
-      inner_->Rollback();
+      ForwardingConnection::Rollback();
     }
     std::vector<std::pair<std::string, db::Variant>> Properties() override {
       RequireLink("(properties)");
-      return inner_->Properties();
+      return ForwardingConnection::Properties();
     }
-    bool IsUsable() const override { return inner_ != nullptr && inner_->IsUsable(); }
+    bool IsUsable() const override { return inner_ != nullptr && ForwardingConnection::IsUsable(); }
 
    private:
     // Raises the lost-link error when the connection has been lost.
@@ -199,11 +197,14 @@ class FaultyProvider : public db::Provider {
                               "the connection to the database was lost [" + std::string(what) + "]");
     }
 
-    std::unique_ptr<db::PhysicalConnection> inner_;  // null once the connection is lost
     std::shared_ptr<State> state_;
   };
 
-  db::Provider& real_;
+  std::unique_ptr<db::PhysicalConnection> Wrap(std::unique_ptr<db::PhysicalConnection> connection,
+                                               std::string_view) override {
+    return std::make_unique<Connection>(std::move(connection), state_);
+  }
+
   std::shared_ptr<State> state_;
 };
 

@@ -5,14 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "components/objlib/keyed_record.h"
-#include "components/objlib/record_list.h"
 #include "provision/database_init.h"
 #include "platform/automation/convert.h"
 #include "platform/automation/late_binding.h"
@@ -21,6 +17,9 @@
 #include "platform/mts/runtime.h"
 #include "service/module.h"
 #include "testing/query_rows.h"
+#include "testing/raised.h"
+#include "testing/setting_records.h"
+#include "testing/temp_folder.h"
 
 namespace morvane::testing {
 
@@ -28,20 +27,11 @@ using automation::DispatchPtr;
 using automation::Variant;
 
 // A fresh database file in a temporary folder, removed again when the object ends.
-class TempDatabase {
+class TempDatabase : public SettingRecords {
  public:
   TempDatabase() {
     DllRegisterServer();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("morvane-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    path_ = dir_ / "test.db";
     provision::InitDatabase({.path = path_, .demo = false, .force = true});
-  }
-  ~TempDatabase() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
   }
   TempDatabase(const TempDatabase&) = delete;
   TempDatabase& operator=(const TempDatabase&) = delete;
@@ -69,41 +59,11 @@ class TempDatabase {
 
   static DispatchPtr Create(std::string_view progId) { return mts::CreateObject(progId); }
 
-  // A record of name/value pairs.
-  static std::shared_ptr<objlib::KeyedRecord> Record(std::initializer_list<std::pair<const char*, Variant>> entries) {
-    auto r = objlib::KeyedRecord::New();
-    for (const auto& [k, v] : entries) r->SetValue(k, v);
-    return r;
-  }
-  static std::shared_ptr<objlib::RecordList> List(std::initializer_list<std::shared_ptr<objlib::KeyedRecord>> items) {
-    auto l = objlib::RecordList::New();
-    for (const auto& r : items) l->Add(Variant(DispatchPtr(r)));
-    return l;
-  }
-  // A complete setting row of class `vchClass` for the key (type, dept, expense).
-  static std::shared_ptr<objlib::KeyedRecord> Setting(const char* vchClass, const char* type, const char* dept,
-                                                      const char* expense, const char* remark = "r") {
-    return Record({{"FVchClass", vchClass}, {"FTypeID", type}, {"FExpDeptID", dept}, {"FExpenseID", expense},
-                   {"FRemark", remark}});
-  }
-
-  std::filesystem::path dir_;
-  std::filesystem::path path_;
-  static inline int counter_ = 0;
+  TempFolder folder_;
+  std::filesystem::path dir_ = folder_.path();
+  std::filesystem::path path_ = folder_ / "test.db";
 };
 
 class ServiceFixture : public ::testing::Test, public TempDatabase {};
-
-// Runs `f` and returns the automation error it raises (fails the test when it raises none).
-template <class F>
-automation::Error ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const automation::Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "expected an error";
-  return automation::Error(0, "", "");
-}
 
 }  // namespace morvane::testing

@@ -1,10 +1,10 @@
 // Helpers of the data-access tests: a temporary SQLite database made with the library itself
-// (the provider never creates files), and a provider that forwards to the SQLite provider while
-// recording what runs through it.
+// (the provider never creates files), a provider that forwards to the SQLite provider while
+// recording what runs through it, and the shared helpers (errors raised, provider override)
+// under the names the tests use.
 #pragma once
 
 #include <sqlite3.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <filesystem>
@@ -14,11 +14,14 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "platform/automation/convert.h"
 #include "platform/automation/error.h"
 #include "platform/db/provider.h"
 #include "platform/db/sqlite/sqlite_provider.h"
+#include "testing/forwarding_provider.h"
+#include "testing/provider_override.h"
+#include "testing/raised.h"
+#include "testing/temp_folder.h"
 
 namespace morvane::db::testing {
 
@@ -26,11 +29,8 @@ namespace morvane::db::testing {
 // with everything in it when the object ends.
 class TempDatabase {
  public:
-  explicit TempDatabase(const std::string& schema = {}, const std::string& options = {}) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "morvane-db-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = pattern;
-    path_ = (dir_ / "test.db").string();
+  explicit TempDatabase(const std::string& schema = {}, const std::string& options = {})
+      : path_((folder_ / "test.db").string()) {
     sqlite3* db = nullptr;
     sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     char* error = nullptr;
@@ -42,26 +42,20 @@ class TempDatabase {
     if (rc != SQLITE_OK) throw std::runtime_error("schema: " + message);
     connectionString_ = "Provider=SQLite;Data Source=" + path_ + (options.empty() ? "" : ";" + options);
   }
-  ~TempDatabase() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  TempDatabase(const TempDatabase&) = delete;
-  TempDatabase& operator=(const TempDatabase&) = delete;
 
   const std::string& path() const { return path_; }
-  const std::filesystem::path& dir() const { return dir_; }
+  const std::filesystem::path& dir() const { return folder_.path(); }
   const std::string& connectionString() const { return connectionString_; }
 
  private:
-  std::filesystem::path dir_;
+  morvane::testing::TempFolder folder_{"morvane-db"};
   std::string path_;
   std::string connectionString_;
 };
 
 // Forwards every call to the SQLite provider's connection and records the statements run and
 // the transaction calls made ("BEGIN", "COMMIT", "ROLLBACK"), across every connection it made.
-class RecordingProvider : public Provider {
+class RecordingProvider : public morvane::testing::ForwardingProvider {
  public:
   struct Log {
     std::mutex mutex;
@@ -78,66 +72,63 @@ class RecordingProvider : public Provider {
     }
   };
 
-  class Connection : public PhysicalConnection {
+  class Connection : public morvane::testing::ForwardingConnection {
    public:
     Connection(std::unique_ptr<PhysicalConnection> inner, std::shared_ptr<Log> log)
-        : inner_(std::move(inner)), log_(std::move(log)) {}
+        : ForwardingConnection(std::move(inner)), log_(std::move(log)) {}
     ResultSet Execute(std::string_view sql, std::span<const BoundParameter> params) override {
       log_->Add(std::string(sql));
-      return inner_->Execute(sql, params);
+      return ForwardingConnection::Execute(sql, params);
     }
     void Begin() override {
       log_->Add("BEGIN");
-      inner_->Begin();
+      ForwardingConnection::Begin();
     }
     void Commit() override {
       log_->Add("COMMIT");
-      inner_->Commit();
+      ForwardingConnection::Commit();
     }
     void Rollback() override {
       log_->Add("ROLLBACK");
-      inner_->Rollback();
+      ForwardingConnection::Rollback();
     }
-    std::vector<std::pair<std::string, Variant>> Properties() override { return inner_->Properties(); }
-    bool IsUsable() const override { return inner_->IsUsable() && !unusable; }
+    bool IsUsable() const override { return ForwardingConnection::IsUsable() && !unusable; }
 
     bool unusable = false;  // set by a test to make the pool discard the connection
 
    private:
-    std::unique_ptr<PhysicalConnection> inner_;
     std::shared_ptr<Log> log_;
   };
 
-  std::unique_ptr<PhysicalConnection> Connect(std::string_view connectionString) override {
-    auto connection = std::make_unique<Connection>(sqlite::SqliteProvider::Instance().Connect(connectionString), log);
-    ++log->connects;
-    lastConnection = connection.get();
-    return connection;
-  }
+  RecordingProvider() : ForwardingProvider(sqlite::SqliteProvider::Instance()) {}
 
   std::shared_ptr<Log> log = std::make_shared<Log>();
   Connection* lastConnection = nullptr;  // the connection made last (owned by whoever holds it)
+
+ protected:
+  std::unique_ptr<PhysicalConnection> Wrap(std::unique_ptr<PhysicalConnection> connection,
+                                           std::string_view) override {
+    auto recording = std::make_unique<Connection>(std::move(connection), log);
+    ++log->connects;
+    lastConnection = recording.get();
+    return recording;
+  }
 };
 
-// The error that f raises; a test failure (and an empty error) when it raises none.
-template <class F>
-automation::Error ErrorOf(F&& f) {
+// A value as failure messages show it: its type and text ("Null", "Empty", "BYTES" for those).
+inline std::string Describe(const Variant& v) {
+  if (v.IsNull()) return "Null";
+  if (v.IsEmpty()) return "Empty";
+  if (v.vt() == automation::VT_BYTES) return "BYTES";
   try {
-    f();
-  } catch (const automation::Error& e) {
-    return e;
+    return std::string(automation::VarTypeName(v.vt())) + " " + automation::ToText(v);
+  } catch (const automation::Error&) {
+    return std::string(automation::VarTypeName(v.vt()));
   }
-  ADD_FAILURE() << "no error was raised";
-  return automation::Error(0, {}, {});
 }
 
-// Installs a provider override for the scope of a test.
-class ProviderOverride {
- public:
-  explicit ProviderOverride(Provider* provider) { SetProviderOverride(provider); }
-  ~ProviderOverride() { SetProviderOverride(nullptr); }
-  ProviderOverride(const ProviderOverride&) = delete;
-  ProviderOverride& operator=(const ProviderOverride&) = delete;
-};
+using morvane::testing::ErrorOf;
+using morvane::testing::Raised;
+using morvane::testing::ProviderOverride;
 
 }  // namespace morvane::db::testing

@@ -180,7 +180,7 @@ TEST_F(ObjectsTest, RecordsetNeedsAConnectionAndAStatement) {
 
 TEST_F(ObjectsTest, ARecordsetOpenedOnAStringGivesItsConnectionBack) {
   testing::RecordingProvider provider;
-  testing::ProviderOverride override_(&provider);
+  testing::ProviderOverride override_(provider);
   for (int i = 0; i < 3; ++i) {
     auto rs = Recordset::New();
     rs->Open("SELECT FName FROM k", ActiveConnectionSource(db.connectionString() + ";Busy Timeout=1000"));

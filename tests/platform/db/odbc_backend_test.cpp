@@ -7,6 +7,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@ namespace morvane::db {
 namespace {
 
 using automation::Variant;
+using testing::Describe;
 using testing::ErrorOf;
 
 struct Backend {
@@ -46,17 +48,6 @@ const Backend kBackends[] = {
 void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.name; }
 
 BoundParameter Param(int type, Variant value) { return BoundParameter{"p", type, adParamInput, 0, std::move(value)}; }
-
-std::string Describe(const Variant& v) {
-  if (v.IsNull()) return "Null";
-  if (v.IsEmpty()) return "Empty";
-  if (v.vt() == automation::VT_BYTES) return "BYTES";
-  try {
-    return std::string(automation::VarTypeName(v.vt())) + " " + automation::ToText(v);
-  } catch (const automation::Error&) {
-    return std::string(automation::VarTypeName(v.vt()));
-  }
-}
 
 class OdbcBackendTest : public ::testing::TestWithParam<Backend> {
  protected:
@@ -296,14 +287,7 @@ TEST_P(OdbcBackendTest, SessionEndedDuringALongStatementFailsIt) {
   const Variant session = Run(GetParam().sessionId).rows.at(0).at(0);
   const std::string sleep =
       GetParam().dbmsName == std::string("PostgreSQL") ? "SELECT pg_sleep(60)" : "SELECT SLEEP(60)";
-  auto running = std::async(std::launch::async, [&] {
-    try {
-      Run(sleep);
-      return std::string("no error");
-    } catch (const automation::Error& e) {
-      return e.Description();
-    }
-  });
+  auto running = std::async(std::launch::async, [&] { return testing::Raised([&] { Run(sleep); }); });
   auto killer = Connect();
   const std::string activity =
       GetParam().dbmsName == std::string("PostgreSQL")
@@ -317,7 +301,8 @@ TEST_P(OdbcBackendTest, SessionEndedDuringALongStatementFailsIt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   killer->Execute(GetParam().killSession, std::vector<BoundParameter>{Param(adBigInt, session)});
-  const std::string description = running.get();
+  const std::optional<automation::Error> raised = running.get();
+  const std::string description = raised ? raised->Description() : "no error";
   EXPECT_NE(description, "no error");
   EXPECT_NE(description.find("SQLSTATE"), std::string::npos) << description;
 }

@@ -21,6 +21,7 @@ using automation::Bytes;
 using automation::Variant;
 using sqlite::SqliteProvider;
 using sqlite::SqliteResultCode;
+using testing::Describe;
 using testing::ErrorOf;
 using testing::TempDatabase;
 
@@ -28,16 +29,6 @@ std::unique_ptr<PhysicalConnection> Connect(const std::string& cs) { return Sqli
 
 BoundParameter Param(int type, Variant value, int direction = adParamInput) {
   return BoundParameter{"p", type, direction, 0, std::move(value)};
-}
-
-std::string Describe(const Variant& v) {
-  if (v.IsNull()) return "Null";
-  if (v.IsEmpty()) return "Empty";
-  try {
-    return std::string(automation::VarTypeName(v.vt())) + " " + automation::ToText(v);
-  } catch (const automation::Error&) {
-    return std::string(automation::VarTypeName(v.vt()));
-  }
 }
 
 class SqliteProviderTest : public ::testing::Test {

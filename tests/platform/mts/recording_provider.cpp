@@ -1,26 +1,28 @@
 #include "recording_provider.h"
 
 #include "platform/automation/error.h"
-#include "platform/db/pool.h"
 
 namespace morvane::mts::testing {
 
 namespace {
 
-class RecordingConnection final : public db::PhysicalConnection {
+class RecordingConnection final : public morvane::testing::ForwardingConnection {
  public:
-  RecordingConnection(std::shared_ptr<ProviderLog> log, std::string connectionString, int number)
-      : log_(std::move(log)), connectionString_(std::move(connectionString)), number_(number) {}
+  RecordingConnection(std::unique_ptr<db::PhysicalConnection> inner, std::shared_ptr<ProviderLog> log,
+                      std::string connectionString, int number)
+      : ForwardingConnection(std::move(inner)),
+        log_(std::move(log)),
+        connectionString_(std::move(connectionString)),
+        number_(number) {}
 
-  db::ResultSet Execute(std::string_view sql, std::span<const db::BoundParameter>) override {
+  db::ResultSet Execute(std::string_view sql, std::span<const db::BoundParameter> params) override {
     Record("exec " + std::string(sql));
-    db::ResultSet result;
-    result.rowsAffected = 1;
-    return result;
+    return ForwardingConnection::Execute(sql, params);
   }
   void Begin() override {
     Record("begin");
     if (Fails(log_->failBeginFor)) automation::Raise(kInjectedFault, "RecordingProvider", "injected begin failure");
+    ForwardingConnection::Begin();
   }
   void Commit() override {
     if (Fails(log_->failCommitFor)) {
@@ -28,10 +30,12 @@ class RecordingConnection final : public db::PhysicalConnection {
       automation::Raise(kInjectedFault, "RecordingProvider", "injected commit failure");
     }
     Record("commit");
+    ForwardingConnection::Commit();
   }
-  void Rollback() override { Record("rollback"); }
-  std::vector<std::pair<std::string, db::Variant>> Properties() override { return {}; }
-  bool IsUsable() const override { return true; }
+  void Rollback() override {
+    Record("rollback");
+    ForwardingConnection::Rollback();
+  }
 
  private:
   void Record(std::string what) {
@@ -50,9 +54,13 @@ class RecordingConnection final : public db::PhysicalConnection {
 
 }  // namespace
 
-std::unique_ptr<db::PhysicalConnection> RecordingProvider::Connect(std::string_view connectionString) {
+RecordingProvider::RecordingProvider() : ForwardingProvider(morvane::testing::InertProvider::Instance()) {}
+
+std::unique_ptr<db::PhysicalConnection> RecordingProvider::Wrap(std::unique_ptr<db::PhysicalConnection> connection,
+                                                                std::string_view connectionString) {
   std::lock_guard lock(log_->mutex);
-  return std::make_unique<RecordingConnection>(log_, std::string(connectionString), ++log_->connectionsOpened);
+  return std::make_unique<RecordingConnection>(std::move(connection), log_, std::string(connectionString),
+                                               ++log_->connectionsOpened);
 }
 
 std::vector<std::string> RecordingProvider::Events() const {
@@ -68,16 +76,6 @@ void RecordingProvider::FailCommitFor(std::string connectionString) {
 void RecordingProvider::FailBeginFor(std::string connectionString) {
   std::lock_guard lock(log_->mutex);
   log_->failBeginFor.insert(std::move(connectionString));
-}
-
-ProviderOverride::ProviderOverride() {
-  db::ConnectionPool::Instance().Clear();
-  db::SetProviderOverride(&provider_);
-}
-
-ProviderOverride::~ProviderOverride() {
-  db::ConnectionPool::Instance().Clear();
-  db::SetProviderOverride(nullptr);
 }
 
 }  // namespace morvane::mts::testing

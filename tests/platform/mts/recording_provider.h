@@ -1,7 +1,8 @@
 // RecordingProvider: a fake database provider for the runtime's tests. Its connections run no
-// SQL; they record what is asked of them (begin, each statement, commit, rollback) in one shared
-// log, numbered by connection in the order they were opened, and can be told to fail a commit
-// or a begin. Install it with ProviderOverride for the duration of a test.
+// SQL (they forward to the inert provider); they record what is asked of them (begin, each
+// statement, commit, rollback) in one shared log, numbered by connection in the order they were
+// opened, and can be told to fail a commit or a begin. Install it with a ProviderOverride
+// (testing/provider_override.h) for the duration of a test.
 #pragma once
 
 #include <memory>
@@ -11,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/db/provider.h"
+#include "testing/forwarding_provider.h"
 
 namespace morvane::mts::testing {
 
@@ -26,31 +27,19 @@ struct ProviderLog {
 // The error number of the faults that the recording connections inject.
 constexpr int kInjectedFault = 7001;
 
-class RecordingProvider final : public db::Provider {
+class RecordingProvider final : public morvane::testing::ForwardingProvider {
  public:
-  std::unique_ptr<db::PhysicalConnection> Connect(std::string_view connectionString) override;
+  RecordingProvider();
 
   std::vector<std::string> Events() const;
   void FailCommitFor(std::string connectionString);
   void FailBeginFor(std::string connectionString);
 
  private:
+  std::unique_ptr<db::PhysicalConnection> Wrap(std::unique_ptr<db::PhysicalConnection> connection,
+                                               std::string_view connectionString) override;
+
   std::shared_ptr<ProviderLog> log_ = std::make_shared<ProviderLog>();
-};
-
-// Installs a fresh RecordingProvider for every connection string and empties the pool around
-// it, so that each test starts with no pooled connection and its own numbering.
-class ProviderOverride {
- public:
-  ProviderOverride();
-  ~ProviderOverride();
-  ProviderOverride(const ProviderOverride&) = delete;
-  ProviderOverride& operator=(const ProviderOverride&) = delete;
-
-  RecordingProvider& provider() { return provider_; }
-
- private:
-  RecordingProvider provider_;
 };
 
 }  // namespace morvane::mts::testing

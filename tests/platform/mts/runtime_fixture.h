@@ -9,6 +9,7 @@
 
 #include "recording_provider.h"
 #include "test_objects.h"
+#include "testing/provider_override.h"
 
 namespace morvane::mts::testing {
 
@@ -18,8 +19,8 @@ class RuntimeTest : public ::testing::Test {
  protected:
   RuntimeTest() { RegisterTestClasses(); }
 
-  RecordingProvider& provider() { return override_.provider(); }
-  Events events() { return override_.provider().Events(); }
+  RecordingProvider& provider() { return provider_; }
+  Events events() { return provider_.Events(); }
   // A connection string that no other test uses (the provider never opens it).
   static std::string ConnectionString(const std::string& suffix = "a") {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -27,7 +28,8 @@ class RuntimeTest : public ::testing::Test {
            "-" + suffix + ".db";
   }
 
-  ProviderOverride override_;
+  RecordingProvider provider_;
+  morvane::testing::ProviderOverride override_{provider_};
 };
 
 }  // namespace morvane::mts::testing

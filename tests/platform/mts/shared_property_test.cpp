@@ -11,6 +11,7 @@
 #include "platform/automation/late_binding.h"
 #include "platform/automation/registry.h"
 #include "platform/mts/shared_property.h"
+#include "testing/raised.h"
 
 namespace morvane::mts {
 
@@ -19,6 +20,7 @@ namespace {
 
 using automation::Error;
 using automation::Variant;
+using morvane::testing::NumberRaised;
 
 // Group names are process-wide: each test uses names of its own.
 std::string GroupName(const std::string& suffix = "") {
@@ -29,15 +31,6 @@ std::string GroupName(const std::string& suffix = "") {
 std::shared_ptr<SharedPropertyGroup> Create(const std::string& name, std::int32_t isolation = LockSetGet,
                                             std::int32_t release = Process, bool* existed = nullptr) {
   return SharedPropertyGroupManager().CreatePropertyGroup(name, isolation, release, existed);
-}
-
-int NumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  return 0;
 }
 
 TEST(SharedPropertyTest, EveryManagerSeesTheSameGroupsAndTheFirstModesStay) {
@@ -63,10 +56,10 @@ TEST(SharedPropertyTest, EveryManagerSeesTheSameGroupsAndTheFirstModesStay) {
 
 TEST(SharedPropertyTest, MissingGroupsAndPropertiesRaiseANumberedError) {
   SharedPropertyGroupManager manager;
-  EXPECT_EQ(NumberOf([&] { manager.Group(GroupName()); }), errors::kSharedPropertyNotFound);
+  EXPECT_EQ(NumberRaised([&] { manager.Group(GroupName()); }), errors::kSharedPropertyNotFound);
   auto group = Create(GroupName());
-  EXPECT_EQ(NumberOf([&] { group->Property("Connected"); }), errors::kSharedPropertyNotFound);
-  EXPECT_EQ(NumberOf([&] { group->PropertyByPosition(3); }), errors::kSharedPropertyNotFound);
+  EXPECT_EQ(NumberRaised([&] { group->Property("Connected"); }), errors::kSharedPropertyNotFound);
+  EXPECT_EQ(NumberRaised([&] { group->PropertyByPosition(3); }), errors::kSharedPropertyNotFound);
   try {
     group->PropertyByPosition(3);
   } catch (const Error& e) {
@@ -77,9 +70,9 @@ TEST(SharedPropertyTest, MissingGroupsAndPropertiesRaiseANumberedError) {
 TEST(SharedPropertyTest, InvalidModesRaiseInvalidProcedureCall) {
   for (auto [isolation, release] : {std::pair{2, 1}, std::pair{0, -1}}) {
     SCOPED_TRACE(std::to_string(isolation) + "/" + std::to_string(release));
-    EXPECT_EQ(NumberOf([&] { Create(GroupName(), isolation, release); }), errors::kInvalidProcedureCall);
+    EXPECT_EQ(NumberRaised([&] { Create(GroupName(), isolation, release); }), automation::errors::kInvalidProcedureCall);
   }
-  EXPECT_EQ(NumberOf([&] { SharedPropertyGroupManager().Group(GroupName()); }), errors::kSharedPropertyNotFound);
+  EXPECT_EQ(NumberRaised([&] { SharedPropertyGroupManager().Group(GroupName()); }), errors::kSharedPropertyNotFound);
 }
 
 TEST(SharedPropertyTest, PropertiesByNameAndByPositionAreSeparate) {
@@ -100,7 +93,7 @@ TEST(SharedPropertyTest, PropertiesByNameAndByPositionAreSeparate) {
   EXPECT_EQ(group->Property("3")->Value(), Variant("by name"));
   EXPECT_EQ(group->PropertyByPosition(3)->Value(), Variant(3));
   group->CreateProperty("Connected");
-  EXPECT_EQ(NumberOf([&] { group->Property("connected"); }), errors::kSharedPropertyNotFound) << "names are compared exactly";
+  EXPECT_EQ(NumberRaised([&] { group->Property("connected"); }), errors::kSharedPropertyNotFound) << "names are compared exactly";
 }
 
 TEST(SharedPropertyTest, ValuesMayBeObjectReferences) {
@@ -120,14 +113,14 @@ TEST(SharedPropertyTest, AStandardGroupIsReleasedWithItsLastReference) {
   Create(GroupName(), LockSetGet, Process, &existed);
   EXPECT_TRUE(existed);
   group.reset();
-  EXPECT_EQ(NumberOf([&] { SharedPropertyGroupManager().Group(GroupName()); }), errors::kSharedPropertyNotFound);
+  EXPECT_EQ(NumberRaised([&] { SharedPropertyGroupManager().Group(GroupName()); }), errors::kSharedPropertyNotFound);
 
   std::int32_t isolation = LockSetGet;
   std::int32_t release = Process;
   group = SharedPropertyGroupManager().CreatePropertyGroup(GroupName(), isolation, release, &existed);
   EXPECT_FALSE(existed);
   EXPECT_EQ(release, Process);
-  EXPECT_EQ(NumberOf([&] { group->Property("x"); }), errors::kSharedPropertyNotFound);
+  EXPECT_EQ(NumberRaised([&] { group->Property("x"); }), errors::kSharedPropertyNotFound);
 }
 
 TEST(SharedPropertyTest, AProcessGroupOutlivesItsReferences) {

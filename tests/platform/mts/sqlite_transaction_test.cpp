@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <unistd.h>
 
 #include "platform/automation/convert.h"
 #include "platform/automation/error.h"
@@ -14,6 +13,7 @@
 #include "platform/mts/object_context.h"
 #include "platform/mts/runtime.h"
 #include "test_objects.h"
+#include "testing/temp_folder.h"
 
 namespace morvane::mts::testing {
 namespace {
@@ -24,18 +24,11 @@ class SqliteTransactionTest : public ::testing::Test {
  protected:
   SqliteTransactionTest() {
     RegisterTestClasses();
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = std::filesystem::temp_directory_path() /
-            ("morvane-mts-" + std::to_string(getpid()) + "-" + test->name() + ".db");
-    RemoveFiles();
     db::sqlite::CreateDatabase(path_.string());
     cs_ = "Provider=SQLite;Data Source=" + path_.string();
     Exec(cs_, "CREATE TABLE t (n INTEGER NOT NULL)");
   }
-  ~SqliteTransactionTest() override {
-    db::ConnectionPool::Instance().Clear();
-    RemoveFiles();
-  }
+  ~SqliteTransactionTest() override { db::ConnectionPool::Instance().Clear(); }
 
   // Rows of the table as another connection, outside any transaction, sees them.
   int Rows() {
@@ -50,12 +43,8 @@ class SqliteTransactionTest : public ::testing::Test {
   std::string cs_;
 
  private:
-  void RemoveFiles() {
-    std::error_code ignored;
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path_.string() + suffix, ignored);
-  }
-
-  std::filesystem::path path_;
+  morvane::testing::TempFolder folder_{"morvane-mts"};
+  std::filesystem::path path_ = folder_ / "test.db";
 };
 
 TEST_F(SqliteTransactionTest, TheVotesOfACallDecideWhatStays) {

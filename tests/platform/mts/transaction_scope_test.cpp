@@ -6,11 +6,13 @@
 
 #include "platform/automation/error.h"
 #include "platform/db/ambient_transaction.h"
+#include "platform/db/connection.h"
 #include "platform/db/pool.h"
 #include "platform/mts/object_context.h"
 #include "platform/mts/runtime.h"
 #include "platform/mts/transaction.h"
 #include "runtime_fixture.h"
+#include "testing/raised.h"
 
 namespace morvane::mts::testing {
 
@@ -18,17 +20,10 @@ namespace errors = automation::errors;
 namespace {
 
 using automation::Error;
+using morvane::testing::ErrorOf;
+using morvane::testing::NumberRaised;
 
 class TransactionScopeTest : public RuntimeTest {};
-
-int NumberOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
 
 TEST_F(TransactionScopeTest, CallsInAScopeCommitTogetherOnlyWhenTheScopeCommits) {
   const std::string cs = ConnectionString();
@@ -200,13 +195,13 @@ TEST_F(RuntimeTransactionTest, ADoomedTransactionRollsBackAndRefusesToCommit) {
   tx_->Doom();
   EXPECT_TRUE(tx_->IsDoomed());
   EXPECT_FALSE(tx_->IsEnded());
-  EXPECT_EQ(NumberOf([&] { tx_->Commit(); }), errors::kTransactionAborted);
+  EXPECT_EQ(NumberRaised([&] { tx_->Commit(); }), errors::kTransactionAborted);
   EXPECT_TRUE(tx_->IsEnded());
   EXPECT_EQ(events(), (Events{"1:begin", "2:begin", "1:rollback", "2:rollback"}));
   // Once ended: a second commit still refuses, abort does nothing, nothing can enlist.
-  EXPECT_EQ(NumberOf([&] { tx_->Commit(); }), errors::kTransactionAborted);
+  EXPECT_EQ(NumberRaised([&] { tx_->Commit(); }), errors::kTransactionAborted);
   EXPECT_NO_THROW(tx_->Abort());
-  EXPECT_EQ(NumberOf([&] { ambient().Enlist(ConnectionString("c")); }), errors::kTransactionEnded);
+  EXPECT_EQ(NumberRaised([&] { ambient().Enlist(ConnectionString("c")); }), errors::kTransactionEnded);
   EXPECT_EQ(events().size(), 4u);
 }
 
@@ -221,7 +216,7 @@ TEST_F(RuntimeTransactionTest, EndedTransactionsIgnoreFurtherEnds) {
 
   auto aborted = Transaction::Begin();
   aborted->Abort();
-  EXPECT_EQ(NumberOf([&] { aborted->Commit(); }), errors::kTransactionAborted);
+  EXPECT_EQ(NumberRaised([&] { aborted->Commit(); }), errors::kTransactionAborted);
 }
 
 TEST_F(RuntimeTransactionTest, AFailedCommitRollsBackWhatIsNotYetCommitted) {
@@ -236,22 +231,51 @@ TEST_F(RuntimeTransactionTest, AFailedCommitRollsBackWhatIsNotYetCommitted) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ProviderOverride fresh;
-    fresh.provider().FailCommitFor(ConnectionString(c.failing));
+    RecordingProvider fresh;
+    morvane::testing::ProviderOverride install(fresh);
+    fresh.FailCommitFor(ConnectionString(c.failing));
     auto tx = Transaction::Begin();
     auto& enlist = dynamic_cast<db::AmbientTransaction&>(*tx);
     enlist.Enlist(ConnectionString("a"));
     enlist.Enlist(ConnectionString("b"));
-    EXPECT_EQ(NumberOf([&] { tx->Commit(); }), kInjectedFault);
+    EXPECT_EQ(NumberRaised([&] { tx->Commit(); }), kInjectedFault);
     EXPECT_TRUE(tx->IsEnded());
-    EXPECT_EQ(fresh.provider().Events(), c.expected);
+    EXPECT_EQ(fresh.Events(), c.expected);
   }
+}
+
+// The caller may still hold a connection of the transaction (a Connection opened in a call and not
+// yet closed) when another connection's commit fails: that connection is rolled back by the
+// failed commit itself, not only once the caller lets it go, so its transaction ends (and its
+// locks go) at once.
+TEST_F(RuntimeTransactionTest, AFailedCommitRollsBackAConnectionTheCallerStillHolds) {
+  const std::string failing = ConnectionString("a");
+  const std::string held = ConnectionString("b");
+  provider().FailCommitFor(failing);
+  auto update = CreateObject(kRequired);
+  std::shared_ptr<db::Connection> kept;
+  {
+    TransactionBinding binding(tx_);
+    RunIn(*update, [&] {
+      Exec(failing, "first");
+      kept = db::Connection::New();
+      kept->Open(held);
+      kept->Execute("second");
+    });
+  }
+  EXPECT_EQ(ErrorOf([&] { tx_->Commit(); }).Number(), kInjectedFault);
+  ASSERT_TRUE(kept->IsOpen());
+  const Events rolledBack = {"1:begin", "1:exec first", "2:begin", "2:exec second",
+                             "1:commit failed", "1:rollback", "2:rollback"};
+  EXPECT_EQ(events(), rolledBack) << "while the caller still holds connection 2";
+  kept.reset();
+  EXPECT_EQ(events(), rolledBack) << "letting connection 2 go has nothing left to roll back";
 }
 
 TEST_F(RuntimeTransactionTest, AFailedBeginEnlistsNothing) {
   const std::string cs = ConnectionString();
   provider().FailBeginFor(cs);
-  EXPECT_EQ(NumberOf([&] { ambient().Enlist(cs); }), kInjectedFault);
+  EXPECT_EQ(NumberRaised([&] { ambient().Enlist(cs); }), kInjectedFault);
   tx_->Commit();
   EXPECT_EQ(events(), (Events{"1:begin"}));
 }
