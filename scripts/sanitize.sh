@@ -25,13 +25,14 @@ mkdir -p "$work"
 
 # Test program (and ctest label) of each folder of tests/: tests/<folder> is test_<folder>,
 # tests/platform/<folder> is test_<folder> (as tests/CMakeLists.txt names them). With a pattern,
-# only the programs with a source that matches it.
+# only the programs with a source that matches it. tests/install is no test program (its C++ is
+# a library user's program, built by the install test against an installed tree).
 test_programs() {  # [GREP-PATTERN]
   local files
   if (($#)); then
-    files=$(grep -rlE "$1" "$root/tests" --include='*.cpp' || true)
+    files=$(grep -rlE "$1" "$root/tests" --include='*.cpp' --exclude-dir=install || true)
   else
-    files=$(find "$root/tests" -name '*.cpp')
+    files=$(find "$root/tests" -name '*.cpp' -not -path "$root/tests/install/*")
   fi
   [[ -n $files ]] || return 0
   sed -E "s#^$root/tests/(platform/)?([^/]+)/.*#test_\2#" <<<"$files" | sort -u

@@ -7,6 +7,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config git ca-certificates curl
+  file  # cpack -G DEB tells programs and libraries apart with it
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev

@@ -112,8 +112,13 @@ std::string CDataSource::GetTypeName(std::int32_t DataType, std::int32_t& Precis
     precision = 0;
     scale = 0;
   } else {
-    const std::string scalePart = OptionalLong(*row, "FMaxScale") ? "," + std::to_string(scale) : "";
-    const std::string sizePart = std::to_string(precision) + scalePart + ")";
+    // Built step by step: GCC 12 warns (-Wrestrict) on "," + std::string at -O3.
+    std::string sizePart = std::to_string(precision);
+    if (OptionalLong(*row, "FMaxScale")) {
+      sizePart += ',';
+      sizePart += std::to_string(scale);
+    }
+    sizePart += ')';
     const std::size_t open = typeName.find('(');
     if (open == std::string::npos) {
       name = typeName + "(" + sizePart;

@@ -8,7 +8,10 @@ automation::TypeInfo ClassIdentity(std::string_view className, std::string_view 
   info.className = std::string(className);
   info.progId = std::string(kTypeLibraryName) + "." + std::string(className);
   info.clsid = std::string(clsid);
-  info.interfaceName = "_" + std::string(className);
+  // Appended to the empty text: GCC 12 warns (-Wrestrict) at -O3 on "_" + std::string, and also on
+  // assigning "_" here.
+  info.interfaceName.push_back('_');
+  info.interfaceName.append(className);
   info.iid = std::string(iid);
   info.typeLibrary = std::string(kTypeLibraryName);
   info.transaction = transaction;

@@ -94,7 +94,11 @@ TEST(RecordsetToList, TheRecordsetsFieldsReadEmptyAfterwards) {
   const std::vector<std::vector<std::string>> shapes = {{"FID", "FName"}, {"FID", "FName", "fid"}};
   for (const auto& names : shapes) {
     std::vector<Variant> row;
-    for (std::size_t c = 0; c < names.size(); ++c) row.push_back(Variant("v" + std::to_string(c)));
+    for (std::size_t c = 0; c < names.size(); ++c) {
+      // Named first: GCC 12 warns (-Wrestrict) at -O3 on "v" + std::to_string(...).
+      const std::string number = std::to_string(c);
+      row.push_back(Variant("v" + number));
+    }
     const auto rs = RecordsetOf(names, {row, row});
     const auto list = RecordsetToList(*rs);
     ASSERT_EQ(list->UBound(), 2) << names.size() << " columns";

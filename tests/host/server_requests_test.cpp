@@ -239,7 +239,9 @@ TEST_F(ServerRequestsTest, EightClientsAppendAndListAtOnceWithoutLosingARow) {
       for (int round = 0; round < kRounds; ++round) {
         Reply reply;
         if (round % 2 == 0) {
-          const Json row = SettingJson("C" + std::to_string(c), "301", "D" + std::to_string(round), "E01");
+          // Numbers named first: GCC 12 warns (-Wrestrict) at -O3 on "C" + std::to_string(...).
+          const std::string clientNumber = std::to_string(c), roundNumber = std::to_string(round);
+          const Json row = SettingJson("C" + clientNumber, "301", "D" + roundNumber, "E01");
           reply = client.Post(UpdatePath("Append"), Json::array({Dsn(), Json::array({row}), true}));
         } else {
           reply = client.Post(InfoPath("GetBaseList"), Json::array({Dsn()}));

@@ -672,8 +672,13 @@ TEST_F(HostileInputTest, TranslatedNamesEnterTheListQueriesOnlyAsQuotedLiterals)
         expected.replace(at, before.size(), after);
       };
       const std::string typeName = usable ? h.value : q.typeKey;
-      put("'abc' AS FTypeName", "'" + Doubled(typeName) + "' AS FTypeName");
-      if (q.pseudoKey) put("'abc' AS FName", "'" + Doubled(usable ? h.value : q.pseudoKey) + "' AS FName");
+      // Doubled texts named first: GCC 12 warns (-Wrestrict) at -O3 on "'" + Doubled(...).
+      const std::string doubledType = Doubled(typeName);
+      put("'abc' AS FTypeName", "'" + doubledType + "' AS FTypeName");
+      if (q.pseudoKey) {
+        const std::string doubledName = Doubled(usable ? h.value : q.pseudoKey);
+        put("'abc' AS FName", "'" + doubledName + "' AS FName");
+      }
       EXPECT_TRUE(hostile.statements[0] == expected) << hostile.statements[0].substr(0, 400);
 
       ASSERT_GT(hostileList->UBound(), 0);

@@ -46,7 +46,10 @@ void OnProblem(int severity, po_message_t, const char* filename, size_t lineno, 
   if (severity == PO_SEVERITY_WARNING) return;
   if (!g_firstProblem) {
     std::string where = filename ? std::string(filename) : std::string();
-    if (filename && lineno != static_cast<size_t>(-1)) where += ":" + std::to_string(lineno);
+    if (filename && lineno != static_cast<size_t>(-1)) {
+      where += ':';  // appended one by one: GCC 12 warns (-Wrestrict) on ":" + std::string at -O3
+      where += std::to_string(lineno);
+    }
     std::string message = text ? std::string(text) : std::string("unknown problem");
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
     g_firstProblem = where.empty() ? message : where + ": " + message;

@@ -1,6 +1,9 @@
 #include "components/resloader/resource_loader.h"
 
+#include <dlfcn.h>
+
 #include <cstdlib>
+#include <optional>
 
 #include "platform/automation/convert.h"
 #include "platform/automation/registry.h"
@@ -49,6 +52,26 @@ TypeInfo LoaderTypeInfo() {
   info.typeLibrary = "PellRESLOADER";
   info.transaction = automation::TransactionAttribute::NotSupported;
   return info;
+}
+
+// The installed resource folder beside the module (the shared library, or a program built with the
+// component's objects) that holds this code: MORVANE_RESOURCES_FROM_LIBDIR is the way from the
+// installed library folder to the installed data folder, so the catalogues are found in whatever
+// prefix the files were installed or unpacked under. Empty when there is no such folder, as in
+// the build tree.
+std::optional<std::filesystem::path> ResourcesBesideModule() {
+#ifdef MORVANE_RESOURCES_FROM_LIBDIR
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<const void*>(&ResourceFolder), &info) == 0 || info.dli_fname == nullptr ||
+      *info.dli_fname == '\0')
+    return std::nullopt;
+  std::error_code ec;
+  const std::filesystem::path module = std::filesystem::canonical(info.dli_fname, ec);
+  if (ec) return std::nullopt;
+  std::filesystem::path folder = (module.parent_path() / MORVANE_RESOURCES_FROM_LIBDIR).lexically_normal();
+  if (std::filesystem::is_directory(folder, ec)) return folder;
+#endif
+  return std::nullopt;
 }
 
 }  // namespace
@@ -107,6 +130,9 @@ void ResourceLoader::Unload() { catalogue_.reset(); }
 
 std::filesystem::path ResourceFolder() {
   if (const char* env = std::getenv("MORVANE_RESOURCES"); env && *env) return env;
+  // The module's place does not change while the process runs.
+  static const std::optional<std::filesystem::path> besideModule = ResourcesBesideModule();
+  if (besideModule) return *besideModule;
 #ifdef MORVANE_SOURCE_RESOURCES
   std::error_code ec;
   if (std::filesystem::is_directory(MORVANE_SOURCE_RESOURCES, ec)) return MORVANE_SOURCE_RESOURCES;

@@ -4,8 +4,10 @@
 // Catalogues are read once per process and shared (po_catalogue.h).
 //
 // The resource folder is the environment variable MORVANE_RESOURCES when it is set and not empty,
-// else the source tree's resources/ folder when it exists (builds run from the tree), else the
-// installed data folder (share/morvane/resources).
+// else the installed data folder beside the library that holds the loader (<libdir>/../share/
+// morvane/resources, wherever the installed files were put) when it exists, else the source tree's
+// resources/ folder when it exists (builds run from the tree), else the data folder of the
+// configured install prefix.
 //
 // Dispatch members (transaction attribute NotSupported):
 //   ResFileBaseName (DISPID 1, get/put String), LanguageID (DISPID 2, get/put String),

@@ -28,6 +28,15 @@ std::string GroupName(const std::string& suffix = "") {
   return std::string(test->name()) + suffix;
 }
 
+// "t<thread>-<slot>", appended piece by piece: GCC 12 warns (-Wrestrict) on "t" + std::string at -O3.
+std::string PropertyName(int thread, int slot) {
+  std::string name = "t";
+  name += std::to_string(thread);
+  name += '-';
+  name += std::to_string(slot);
+  return name;
+}
+
 std::shared_ptr<SharedPropertyGroup> Create(const std::string& name, std::int32_t isolation = LockSetGet,
                                             std::int32_t release = Process, bool* existed = nullptr) {
   return SharedPropertyGroupManager().CreatePropertyGroup(name, isolation, release, existed);
@@ -170,7 +179,7 @@ TEST(SharedPropertyTest, NoWriteIsLostUnderEightThreads) {
   std::atomic<int> mismatches{0};
   std::latch start(kThreads);
   // Each thread also reads a property of its neighbour: make those exist before any thread starts.
-  for (int t = 0; t < kThreads; ++t) Create(name)->CreateProperty("t" + std::to_string(t) + "-0");
+  for (int t = 0; t < kThreads; ++t) Create(name)->CreateProperty(PropertyName(t, 0));
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
@@ -181,7 +190,7 @@ TEST(SharedPropertyTest, NoWriteIsLostUnderEightThreads) {
       for (int i = 0; i < kOperations; ++i) {
         switch (i % 4) {
           case 0: {
-            const std::string own = "t" + std::to_string(t) + "-" + std::to_string(i % 64);
+            const std::string own = PropertyName(t, i % 64);
             group->CreateProperty(own)->SetValue(Variant(i));
             if (group->Property(own)->Value() != Variant(i)) ++mismatches;
             break;
@@ -197,7 +206,7 @@ TEST(SharedPropertyTest, NoWriteIsLostUnderEightThreads) {
             break;
           }
           case 3:
-            group->Property("t" + std::to_string((t + 1) % kThreads) + "-0");  // another thread's, read only
+            group->Property(PropertyName((t + 1) % kThreads, 0));  // another thread's, read only
             break;
         }
       }
@@ -214,7 +223,7 @@ TEST(SharedPropertyTest, NoWriteIsLostUnderEightThreads) {
     for (int slot = 0; slot < 64; slot += 4) {
       int last = -1;
       for (int i = slot; i < kOperations; i += 64) last = i;
-      EXPECT_EQ(group->Property("t" + std::to_string(t) + "-" + std::to_string(slot))->Value(), Variant(last))
+      EXPECT_EQ(group->Property(PropertyName(t, slot))->Value(), Variant(last))
           << "thread " << t << " slot " << slot;
     }
     for (int slot = 1; slot < 32; slot += 4) {
@@ -230,7 +239,9 @@ TEST(SharedPropertyTest, NoWriteIsLostUnderEightThreads) {
 TEST(SharedPropertyTest, ExactlyOneOfEightRacingCreatorsIsToldTheGroupIsNew) {
   constexpr int kThreads = 8;
   for (int round = 0; round < 20; ++round) {
-    const std::string name = GroupName("-" + std::to_string(round));
+    std::string suffix = "-";  // built step by step, as PropertyName
+    suffix += std::to_string(round);
+    const std::string name = GroupName(suffix);
     std::latch start(kThreads);
     std::atomic<int> creators{0};
     std::vector<std::shared_ptr<SharedPropertyGroup>> groups(kThreads);
