@@ -12,6 +12,7 @@ set(MORVANE_PUBLIC_HEADERS
   platform/automation/convert.h
   platform/automation/dispatch.h
   platform/automation/error.h
+  platform/automation/error_numbers.h
   platform/automation/late_binding.h
   platform/automation/registry.h
   platform/automation/text.h
