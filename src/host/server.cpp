@@ -56,9 +56,9 @@ std::string LoggedPath(const std::string& path) {
     out += HeldTransactions::ShortId(id);
     if (id.size() > 8) out += "...";
     if (slash != std::string_view::npos) out += rest.substr(slash);
-    return LogSafe(out);
+    return out;
   }
-  return LogSafe(path);
+  return path;
 }
 
 }  // namespace
@@ -95,8 +95,8 @@ struct Server::Impl {
     AccessLogEntry entry;
     entry.time = exchange ? exchange->startedAt : std::chrono::system_clock::now();
     entry.remote = exchange ? exchange->remote : req.remote_addr;
-    entry.method = req.method.empty() ? "-" : LogSafe(req.method, 16);
-    entry.target = req.path.empty() ? "-" : LoggedPath(req.path);
+    entry.method = req.method;
+    entry.target = LoggedPath(req.path);
     entry.status = res.status;
     if (exchange) {
       entry.durationMs =

@@ -114,21 +114,24 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
 }
 
 std::string FormatAccessLogLine(const AccessLogEntry& entry) {
+  // Every text field may hold a client's bytes: each passes through LogSafe here, so that no
+  // control character, CR or LF of a request reaches the line.
+  auto field = [](const std::string& text, std::size_t max) { return text.empty() ? std::string("-") : LogSafe(text, max); };
   char duration[32];
   std::snprintf(duration, sizeof duration, "%.1fms", entry.durationMs);
   std::string line = IsoTime(entry.time);
   line += ' ';
-  line += entry.remote.empty() ? "-" : entry.remote;
+  line += field(entry.remote, 64);
   line += ' ';
-  line += entry.method.empty() ? "-" : entry.method;
+  line += field(entry.method, 16);
   line += ' ';
-  line += entry.target.empty() ? "-" : entry.target;
+  line += field(entry.target, 200);
   line += ' ';
   line += std::to_string(entry.status);
   line += ' ';
   line += duration;
   if (entry.errorNumber != 0) line += " error=" + std::to_string(entry.errorNumber);
-  if (!entry.transaction.empty()) line += " tx=" + entry.transaction;
+  if (!entry.transaction.empty()) line += " tx=" + LogSafe(entry.transaction, 16);
   return line;
 }
 

@@ -3,8 +3,9 @@
 //
 //   2026-12-09T23:50:00.123Z 127.0.0.1:51234 POST /v1/Morvane.VchTempSetUpdate/Append 422 3.2ms error=10007 tx=3f2a91c0
 //
-// Bodies are never logged. Texts that come from a client (the path) pass through LogSafe. The
-// functions keep no state and may run on any thread.
+// Bodies are never logged. Every text field of a line may come from a client (the path, the
+// method, a transaction id) and passes through LogSafe when the line is made. The functions keep
+// no state and may run on any thread.
 #pragma once
 
 #include <chrono>

@@ -184,5 +184,21 @@ TEST_F(ServerCallsTest, AccessLogHasOneLinePerRequestWithoutBodies) {
   EXPECT_EQ(failedLines, 1) << ::testing::PrintToString(lines);
 }
 
+// A transaction id in the path is URL-decoded before it reaches the log: a line feed in it must
+// not write a second, forged line.
+TEST_F(ServerCallsTest, AccessLogLinesCannotBeForgedThroughTheTransactionId) {
+  HostClient client = Client();
+  EXPECT_EQ(client.Post("/v1/transactions/%0aFORGED%20/commit", "").status, 404);
+  std::vector<std::string> lines;
+  for (int i = 0; i < 200 && (lines = server_->LogLines()).empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  int escaped = 0;
+  for (const auto& line : lines) {
+    EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+    escaped += line.find(" 404 ") != std::string::npos && line.find(" tx=\\x0AFORGED") != std::string::npos;
+  }
+  EXPECT_EQ(escaped, 1) << ::testing::PrintToString(lines);
+}
+
 }  // namespace
 }  // namespace morvane::testing

@@ -182,6 +182,29 @@ TEST(ServerAccessLogTest, PasswordsAreMaskedWhereverTheyStand) {
   EXPECT_EQ(LogSafe(std::string(300, 'a'), 10), "aaaaaaaaaa...");
 }
 
+// Every field of a line may hold a client's bytes; none may end the line or reach a terminal as a
+// control sequence.
+TEST(ServerAccessLogTest, EveryFieldIsEscaped) {
+  const struct {
+    std::string AccessLogEntry::*field;
+    const char* value;
+    const char* expected;  // what the line holds in place of the hostile bytes
+  } cases[] = {
+      {&AccessLogEntry::transaction, "\nFORGED ", " tx=\\x0AFORGED "},
+      {&AccessLogEntry::transaction, "\x1B[31mred", " tx=\\x1B[31mred"},
+      {&AccessLogEntry::method, "GE\rT", " GE\\x0DT "},
+      {&AccessLogEntry::target, "/v1/a\r\nb", " /v1/a\\x0D\\x0Ab "},
+      {&AccessLogEntry::remote, "1.2.3.4:5\n", " 1.2.3.4:5\\x0A "},
+  };
+  for (const auto& c : cases) {
+    AccessLogEntry entry;
+    entry.*c.field = c.value;
+    const std::string line = FormatAccessLogLine(entry);
+    EXPECT_EQ(line.find_first_of("\r\n\x1B"), std::string::npos) << line;
+    EXPECT_NE(line.find(c.expected), std::string::npos) << line;
+  }
+}
+
 TEST(ServerAccessLogTest, CurlExampleQuotesTheDescriptionForTheShell) {
   const std::string sDsn = "ConnectString={Provider=SQLite;Data Source=/tmp/o'brien/morvane.db};UserID=1";
   EXPECT_EQ(CurlExample({"127.0.0.1", 8080}, sDsn, false),
