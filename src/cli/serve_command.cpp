@@ -148,6 +148,9 @@ int RunServe(const ServeRequest& request) {
     options.config = config;
     server = std::make_unique<host::Server>(std::move(options));
     port = server->Bind();
+  } catch (const host::ListenError& e) {
+    Say(e.what());
+    return kExitFailed;
   } catch (const host::HostConfigError& e) {
     Say(e.what());
     return kExitUsage;

@@ -261,6 +261,13 @@ struct Server::Impl {
     // Header and body go out in separate writes: without this, each answer waits for the
     // client's delayed acknowledgement (about 40 ms on Linux).
     http.set_tcp_nodelay(true);
+    // The library's default also sets SO_REUSEPORT, with which a second host on a port in use
+    // starts and the kernel splits the connections between the two. SO_REUSEADDR alone still
+    // lets a restarted host take its port back from connections in TIME_WAIT.
+    http.set_socket_options([](socket_t sock) {
+      int yes = 1;
+      ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     http.onCut = [this](const Exchange& exchange) { LogCut(exchange); };
     http.set_logger([this](const Request& req, const Response& res) { LogExchange(req, res); });
 
@@ -358,9 +365,10 @@ int Server::Bind() {
   }
   if (!bound) {
     const int error = errno;
-    throw HostConfigError("cannot listen on " + listen.Text() +
-                          (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) +
-                          " (is the port in use, or the address not one of this machine's?)");
+    if (error == EADDRINUSE) throw ListenError("cannot listen on " + listen.Text() + ": address already in use");
+    throw ListenError("cannot listen on " + listen.Text() +
+                      (error != 0 ? std::string(": ") + std::strerror(error) : std::string()) +
+                      " (is the address one of this machine's?)");
   }
   return port;
 }

@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,13 @@ struct ServerOptions {
   std::function<bool(const automation::TypeInfo&)> serves;
 };
 
+// The listening socket could not be made: the address is in use (by another host, say) or is
+// not one of this machine's. what() is one line: "cannot listen on ADDR: address already in use".
+class ListenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class Server {
  public:
   // Raises HostConfigError when an allowed connection string cannot be used.
@@ -63,7 +71,8 @@ class Server {
   Server& operator=(const Server&) = delete;
 
   // Binds the listening socket and returns its port (the chosen one when the configuration says
-  // port 0). Raises HostConfigError when the address cannot be bound.
+  // port 0). An address that another socket listens on is refused (no SO_REUSEPORT, so two hosts
+  // never share one port). Raises ListenError when the address cannot be bound.
   int Bind();
   // Serves until Stop. Returns false when the socket failed.
   bool Run();

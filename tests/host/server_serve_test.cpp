@@ -126,6 +126,32 @@ TEST_F(ServeExecutableTest, SaysSoWhenTheDemoDatabaseIsMissingAndStillServes) {
   EXPECT_EQ(serve.Stop(SIGINT), 0) << serve.output();
 }
 
+// A second host on a port that one already serves must not start: with SO_REUSEPORT the kernel
+// would split the connections between two hosts of different configurations.
+TEST_F(ServeExecutableTest, APortInUseIsRefused) {
+  TempFolder folder;
+  ServeProcess first(folder.path(), {"serve", "--listen", "127.0.0.1:0"});
+  const std::smatch listening = first.WaitFor(std::regex(R"(listening on http://127\.0\.0\.1:(\d+))"));
+  ASSERT_FALSE(listening.empty()) << first.output();
+  const std::string address = "127.0.0.1:" + listening[1].str();
+
+  ServeProcess second(folder.path(), {"serve", "--listen", address});
+  EXPECT_FALSE(second.WaitFor(std::regex("cannot listen|listening on")).empty()) << second.output();
+  EXPECT_EQ(second.Stop(SIGTERM), 1) << second.output();
+  EXPECT_NE(second.output().find("cannot listen on " + address + ": address already in use"), std::string::npos)
+      << second.output();
+  EXPECT_EQ(second.output().find("listening on"), std::string::npos) << second.output();
+
+  // In process as well, and the first host goes on serving.
+  host::ServerOptions options;
+  options.config.listen = host::ListenAddress{"127.0.0.1", std::stoi(listening[1])};
+  options.log = [](std::string_view) {};
+  host::Server again(std::move(options));
+  EXPECT_THROW(again.Bind(), host::ListenError);
+  EXPECT_EQ(HostClient(std::stoi(listening[1])).Get("/v1/health").status, 200);
+  EXPECT_EQ(first.Stop(SIGTERM), 0) << first.output();
+}
+
 TEST_F(ServeExecutableTest, ConfigurationErrorsAreUsageErrors) {
   TempFolder folder;
   const auto config = folder.Write("host.json", R"({"workers": 0})");
