@@ -121,13 +121,16 @@ automation::Bytes DecodeBase64(std::string_view text) {
 
 // ---- currency and dates: the grammar of the JSON form, the values by the automation conversions ----
 
-// A value converted by the automation layer; its overflow (6) is a value out of range.
-Variant ConvertedOrFail(const Variant& value, automation::VarType target, std::string_view what) {
+// A value converted to CY by the automation layer; its overflow (6) is a value out of range. The
+// message names the value as "CY value", followed by `shown` in quotes when it is given; it is
+// made only on failure, so a value that converts costs no text.
+Variant CurrencyOrFail(const Variant& value, std::string_view shown = {}) {
   try {
-    return automation::Converted(value, target);
+    return automation::Converted(value, automation::VT_CY);
   } catch (const automation::Error& e) {
-    if (e.Number() == automation::errors::kOverflow) Fail(std::string(what) + " is out of range");
-    Fail(std::string(what) + " cannot be converted: " + e.Description());
+    const std::string what = shown.empty() ? "CY value" : "CY value \"" + Printable(shown, 40) + "\"";
+    if (e.Number() == automation::errors::kOverflow) Fail(what + " is out of range");
+    Fail(what + " cannot be converted: " + e.Description());
   }
 }
 
@@ -144,7 +147,7 @@ automation::Currency ParseCurrencyText(std::string_view text) {
   }
   if (i != text.size() || digits + decimals == 0 || decimals > 4)
     Fail("CY value \"" + Printable(text, 40) + "\" is not a decimal text with at most 4 decimals");
-  return ConvertedOrFail(Variant(std::string(text)), automation::VT_CY, "CY value \"" + Printable(text, 40) + "\"").cy();
+  return CurrencyOrFail(Variant(std::string(text)), text).cy();
 }
 
 std::string DateText(automation::Date d) {
@@ -293,8 +296,8 @@ Variant Forced(const Json& j) {
     auto d = NumberOf(v);
     if (!d) Fail("CY value must be a decimal text or a number");
     // An integer converts exactly from its decimal text; a fraction as the double it is.
-    if (v.is_number_integer() || v.is_number_unsigned()) return ConvertedOrFail(Variant(v.dump()), automation::VT_CY, "CY value");
-    return ConvertedOrFail(Variant(*d), automation::VT_CY, "CY value");
+    if (v.is_number_integer() || v.is_number_unsigned()) return CurrencyOrFail(Variant(v.dump()));
+    return CurrencyOrFail(Variant(*d));
   }
   if (EqualsIgnoreCase(name, "DATE")) {
     const Json& v = value();
