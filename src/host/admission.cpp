@@ -26,17 +26,17 @@ std::string_view TrimHeaderBlanks(std::string_view text) {
   return text;
 }
 
-bool Admission::Admits(const httplib::Request& req) const {
+bool Admission::Admits(const HttpRequest& req) const {
   if (token_.empty()) return true;
-  const std::string value = req.get_header_value("Authorization");
+  const std::string value = req.Header("Authorization");
   constexpr std::string_view scheme = "Bearer ";
   if (value.size() <= scheme.size() || !automation::EqualsIgnoreCase(value.substr(0, scheme.size()), scheme))
     return false;
   return SameSecret(TrimHeaderBlanks(std::string_view(value).substr(scheme.size())), token_);
 }
 
-void Admission::Refuse(httplib::Response& res) {
-  res.set_header("WWW-Authenticate", "Bearer");
+void Admission::Refuse(HttpResponse& res) {
+  res.SetHeader("WWW-Authenticate", "Bearer");
   SetError(res, 401, automation::errors::kPermissionDenied,
            "this host needs the header \"Authorization: Bearer <token>\" with its token; it was missing or wrong");
 }

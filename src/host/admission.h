@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include <httplib.h>
+#include "host/http_message.h"
 
 namespace morvane::host {
 
@@ -18,10 +18,10 @@ class Admission {
 
   // True when the request may be served. The token is compared in a time that does not tell how
   // much of a guess was right.
-  bool Admits(const httplib::Request& req) const;
+  bool Admits(const HttpRequest& req) const;
 
   // Answers 401 (number 70) with the header "WWW-Authenticate: Bearer".
-  static void Refuse(httplib::Response& res);
+  static void Refuse(HttpResponse& res);
 
  private:
   std::string token_;

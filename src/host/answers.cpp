@@ -10,20 +10,19 @@ constexpr const char* kJsonType = "application/json; charset=utf-8";
 
 }  // namespace
 
-void SetJson(httplib::Response& res, int status, const call::Json& body) {
+void SetJson(HttpResponse& res, int status, const call::Json& body) {
   res.status = status;
-  res.set_content(call::DumpJson(body), kJsonType);
+  res.body = call::DumpJson(body);
+  res.contentType = kJsonType;
 }
 
-void SetError(httplib::Response& res, int status, const call::Json& error) {
-  if (Exchange* exchange = HttpServer::CurrentExchange()) {
-    const auto number = error.find("number");
-    if (number != error.end() && number->is_number_integer()) exchange->errorNumber = number->get<std::int32_t>();
-  }
+void SetError(HttpResponse& res, int status, const call::Json& error) {
+  const auto number = error.find("number");
+  if (number != error.end() && number->is_number_integer()) res.errorNumber = number->get<std::int32_t>();
   SetJson(res, status, call::Json{{"error", error}});
 }
 
-void SetError(httplib::Response& res, int status, std::int32_t number, const std::string& description) {
+void SetError(HttpResponse& res, int status, std::int32_t number, const std::string& description) {
   SetError(res, status,
            call::ErrorToJson(automation::Error(number, std::string(automation::kDefaultSource), description)));
 }
@@ -36,7 +35,6 @@ std::string StatusDescription(int status) {
     case 413: return "the request body is larger than this host accepts";
     case 414: return "the request target is too long";
     case 415: return "the request body's encoding is not supported";
-    case 416: return "the requested range cannot be served";
     default: return "the request could not be served (HTTP " + std::to_string(status) + ")";
   }
 }

@@ -37,6 +37,7 @@
 #include <string>
 #include <string_view>
 
+#include "host/http_server.h"
 #include "host/server_config.h"
 #include "platform/automation/type_info.h"
 
@@ -51,13 +52,6 @@ struct ServerOptions {
   // type library); the platform's and the suite's classes (the shared property manager, the
   // resource loader ...) are not for network callers.
   std::function<bool(const automation::TypeInfo&)> serves;
-};
-
-// The listening socket could not be made: the address is in use (by another host, say) or is
-// not one of this machine's. what() is one line: "cannot listen on ADDR: address already in use".
-class ListenError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
 };
 
 class Server {

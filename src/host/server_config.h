@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -40,6 +41,12 @@ struct ListenAddress {
   std::string Text() const;
 };
 
+// The certificate chain and private key (PEM files) of a host that speaks HTTPS.
+struct TlsFiles {
+  std::filesystem::path certificate;
+  std::filesystem::path privateKey;
+};
+
 struct HostConfig {
   ListenAddress listen;
   std::vector<std::string> allow;  // connection strings the host may open (see server_allow_list.h)
@@ -48,6 +55,9 @@ struct HostConfig {
   std::size_t maxBodyBytes = 4u << 20;
   int requestTimeoutSeconds = 10;   // to send one request, or to take one answer
   int transactionIdleSeconds = 60;  // a held transaction unused this long is aborted
+  int firstByteTimeoutSeconds = 5;  // a connection silent this long before a request is closed
+  std::size_t maxConnectionsPerClient = 1024;
+  std::optional<TlsFiles> tls;      // none: plain HTTP
 };
 
 // Parses "ADDR:PORT" ("127.0.0.1:8080", "localhost:9000", "[::1]:8080", "0.0.0.0:0"). Raises
