@@ -12,6 +12,8 @@ packages=(
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev libgettextpo-dev
+  libboost1.81-dev libssl-dev  # the host's HTTP server (Beast, Asio) and its TLS
+  openssl                      # the TLS tests make their certificate with it
   clang libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--servers" ]]; then

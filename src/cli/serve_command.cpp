@@ -8,6 +8,7 @@
 // server failed, 2 a usage or configuration error.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <filesystem>
@@ -47,6 +48,15 @@ std::string ConnectStringOf(const std::string& sDsn) {
   datasource::CParse parse;
   parse.ParseString(sDsn);
   return parse.ConStr();
+}
+
+// Each open connection is a file descriptor; the usual soft limit of 1024 would cap the host far
+// below what its event loop can hold, so it takes the hard limit the system grants.
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 bool IsLoopback(const std::string& host) {
@@ -141,6 +151,7 @@ int RunServe(const ServeRequest& request) {
   }
 
   SignalWatcher::BlockSignals();
+  RaiseOpenFileLimit();
   std::unique_ptr<host::Server> server;
   int port = 0;
   try {
@@ -158,12 +169,12 @@ int RunServe(const ServeRequest& request) {
 
   host::ListenAddress bound = config.listen;
   bound.port = port;
-  Say("listening on http://" + bound.Text() + " (" + std::to_string(config.workers) + " workers, " +
+  Say(std::string("listening on ") + (config.tls ? "https://" : "http://") + bound.Text() + " (" + std::to_string(config.workers) + " workers, " +
       std::to_string(config.allow.size()) + " allowed database" + (config.allow.size() == 1 ? "" : "s") +
       (config.token.empty() ? ", no token" : ", bearer token required") + ")");
   if (!IsLoopback(config.listen.host) && config.token.empty())
     Say("warning: listening beyond this machine without a token; set \"token\" in the configuration");
-  if (exampleDsn) Say("try: " + host::CurlExample(bound, *exampleDsn, !config.token.empty()));
+  if (exampleDsn) Say("try: " + host::CurlExample(bound, *exampleDsn, !config.token.empty(), config.tls));
   Say("stop with Ctrl-C (SIGINT) or SIGTERM");
 
   bool ok;

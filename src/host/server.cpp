@@ -288,17 +288,22 @@ bool Server::Run() {
 
 void Server::Stop() { impl_->http->Stop(); }
 
-std::string CurlExample(const ListenAddress& listen, std::string_view sDsn, bool withToken) {
+std::string CurlExample(const ListenAddress& listen, std::string_view sDsn, bool withToken,
+                        const std::optional<TlsFiles>& tls) {
   std::string host = listen.host;
   if (host == "0.0.0.0") host = "127.0.0.1";
   if (host == "::") host = "::1";
   const std::string authority = ListenAddress{host, listen.port}.Text();
-  std::string body = DumpJson(Json::array({std::string(sDsn)}));
-  std::string quoted;
-  for (char c : body) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  std::string line = "curl -s -X POST http://" + authority + "/v1/Morvane.VchTempSetInfo/GetBaseList";
+  const auto quote = [](std::string_view text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+  };
+  std::string line = "curl -s -X POST ";
+  if (tls) line += "--cacert " + quote(tls->certificate.string()) + " ";
+  line += (tls ? "https://" : "http://") + authority + "/v1/Morvane.VchTempSetInfo/GetBaseList";
   if (withToken) line += " -H \"Authorization: Bearer $MORVANE_TOKEN\"";
-  line += " -d '" + quoted + "'";
+  line += " -d " + quote(DumpJson(Json::array({std::string(sDsn)})));
   return line;
 }
 

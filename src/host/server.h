@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -80,7 +81,9 @@ class Server {
 };
 
 // A ready command line that calls GetBaseList of the host at `listen` with `sDsn`; with a token,
-// it sends the header with "$MORVANE_TOKEN" in place of the token itself.
-std::string CurlExample(const ListenAddress& listen, std::string_view sDsn, bool withToken);
+// it sends the header with "$MORVANE_TOKEN" in place of the token itself; with `tls`, over HTTPS
+// trusting the host's own certificate (curl takes a certificate that is not a CA's as the anchor).
+std::string CurlExample(const ListenAddress& listen, std::string_view sDsn, bool withToken,
+                        const std::optional<TlsFiles>& tls = std::nullopt);
 
 }  // namespace morvane::host

@@ -154,6 +154,7 @@ class RawConnection {
   RawConnection& operator=(const RawConnection&) = delete;
 
   bool connected() const { return connected_; }
+  int fd() const { return fd_; }
   bool Send(std::string_view bytes) {
     while (!bytes.empty()) {
       const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
