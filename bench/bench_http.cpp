@@ -1,6 +1,6 @@
 // The HTTP figures: GetBaseList through `morvane serve` on loopback, with concurrent keep-alive
 // clients, against a server of the same HTTP library answering the same JSON body, fixed, without
-// calling the component. Children:
+// calling the component; then the connection figures (bench_connections.h). Children:
 //   http-baseline-server PORT BODYFILE WORKERS   serves until it is stopped
 //   http-load PORT PATH REQUESTFILE CLIENTS REQUESTS WARMUP
 //       CLIENTS threads, each with one keep-alive connection, send WARMUP requests, wait for
@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "bench_children.h"
+#include "bench_connections.h"
 #include "bench_data.h"
 #include "bench_figures.h"
 #include "bench_http_support.h"
@@ -173,6 +174,7 @@ std::vector<FigureRow> KeepAliveFigures(const Context& ctx, const HttpWork& work
 void AddHttpChildren(std::map<std::string, ChildMain>& children) {
   children["http-baseline-server"] = BaselineServer;
   children["http-load"] = Load;
+  AddConnectionChildren(children);
 }
 
 std::vector<FigureRow> HttpFigures(const Context& ctx) {
@@ -192,7 +194,11 @@ std::vector<FigureRow> HttpFigures(const Context& ctx) {
   WriteFile(work.requestFile, nlohmann::json::array({DsnOf(work.db)}).dump());
   work.path = "/v1/Morvane.VchTempSetInfo/GetBaseList";
 
-  return KeepAliveFigures(ctx, work);
+  // One after the other, so that the servers of the first have ended before the second starts.
+  std::vector<FigureRow> rows = KeepAliveFigures(ctx, work);
+  std::vector<FigureRow> more = ConnectionFigures(ctx, work);
+  rows.insert(rows.end(), more.begin(), more.end());
+  return rows;
 }
 
 }  // namespace morvane::bench
