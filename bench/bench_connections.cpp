@@ -276,11 +276,16 @@ std::vector<FigureRow> ConnectionFigures(const Context& ctx, const HttpWork& wor
   const std::string fewText = std::to_string(kFewClients) + " clients";
   std::vector<FigureRow> rows;
   std::vector<std::string> failures;
+  // Why a kind failed, and what its failed run had measured until a client gave up.
   auto failed = [&](const std::string& what, const Series& s) {
-    if (!s.failure.empty()) {
-      const std::string line = what + ": " + s.failure;
-      if (std::find(failures.begin(), failures.end(), line) == failures.end()) failures.push_back(line);
-    }
+    if (s.failure.empty()) return;
+    std::string line = what + ": " + s.failure;
+    const ChildResult& last = s.all.back();
+    if (last.values.count("requests"))
+      line += " (until then " + FormatNumber(last.Number("requests"), 0) + " requests answered, p99 " +
+              FormatNumber(last.Number("p99_ms"), 1) + " ms; health p99 " + FormatNumber(last.Number("health_p99_ms"), 1) +
+              " ms over " + FormatNumber(last.Number("health_requests"), 0) + " probes)";
+    failures.push_back(line);
   };
   failed("with " + fewText + " and no idle connections", few);
   failed("with the idle connections held", idle);
@@ -370,6 +375,10 @@ std::vector<FigureRow> ConnectionFigures(const Context& ctx, const HttpWork& wor
             ": it ran without, and closes an idle connection after its own timeout.";
   if (hostFileLimit != 0 && hostFileLimit < sizes.idle + 100)
     note += " The host's open-file limit is below the idle connections it is to hold.";
+  if (ok(few))
+    note += " Without idle connections, " + fewText + ": " + FormatNumber(Median(few.finished, "requests_per_second"), 0) +
+            " req/s, p99 " + FormatNumber(Median(few.finished, "p99_ms"), 2) + " ms, `GET /v1/health` p99 " +
+            FormatNumber(Median(few.finished, "health_p99_ms"), 2) + " ms.";
   for (const std::string& f : failures) note += " Failed " + f + ".";
   rows.front().note = note;
   return rows;
