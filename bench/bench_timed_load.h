@@ -4,6 +4,12 @@
 // new connection every `probeEvery` and asks GET /v1/health, as a load balancer's liveness
 // check does, so that it also measures how soon the server accepts a connection.
 //
+// A thread per client, 500 of them too, rather than an event-driven load generator such as wrk:
+// every row compares two loads of this same client code, so its own cost falls alike on both
+// sides of a ratio, and a request's latency is measured where it is sent, with the timeouts
+// and failure reports the rows need; 500 mostly sleeping threads cost a client on loopback
+// little beside the server's work.
+//
 // A load of a fixed time rather than a fixed number of requests per client: with hundreds of
 // clients those that finish early would leave the last few alone on the server and the figure
 // would measure the stragglers. Every connect, write and read has a timeout, so that a server
