@@ -80,27 +80,27 @@ class Watchdog {
 };
 
 void HeldLoadChild(const ChildArgs& a) {
-  TimedLoadSpec spec;
-  spec.port = std::stoi(a.at(0));
-  spec.path = a.at(1);
-  spec.request = ReadFile(a.at(2));
-  spec.clients = std::stoi(a.at(3));
+  TimedLoadOptions options;
+  options.port = std::stoi(a.at(0));
+  options.path = a.at(1);
+  options.request = ReadFile(a.at(2));
+  options.clients = std::stoi(a.at(3));
   const auto idleCount = static_cast<std::size_t>(std::stoul(a.at(4)));
-  spec.seconds = std::stod(a.at(5));
-  spec.timeoutSeconds = std::stoi(a.at(6));
-  const auto timeout = std::chrono::seconds(spec.timeoutSeconds);
+  options.seconds = std::stod(a.at(5));
+  options.timeoutSeconds = std::stoi(a.at(6));
+  const auto timeout = std::chrono::seconds(options.timeoutSeconds);
   Watchdog watchdog(6 * timeout);
 
   // Every idle connection, client and probe takes a descriptor.
   const std::size_t limit = RaiseOpenFileLimit();
-  const std::size_t needed = idleCount + static_cast<std::size_t>(spec.clients) + 64;
+  const std::size_t needed = idleCount + static_cast<std::size_t>(options.clients) + 64;
   if (limit < needed) {
     Report("failure", "the open-file limit of the clients (" + std::to_string(limit) + ") is below the " +
                           std::to_string(needed) + " descriptors needed; raise the hard limit (ulimit -Hn)");
     return;
   }
 
-  IdleConnections idle(spec.port);
+  IdleConnections idle(options.port);
   if (idleCount > 0) {
     const auto t0 = Clock::now();
     try {
@@ -116,7 +116,7 @@ void HeldLoadChild(const ChildArgs& a) {
     Report("idle_opened", static_cast<double>(idle.size()));
   }
 
-  const TimedLoadResult load = RunTimedLoad(spec);
+  const TimedLoadResult load = RunTimedLoad(options);
   if (idleCount > 0) Report("idle_open_at_end", static_cast<double>(idle.CountOpen()));
   watchdog.Disarm();
 

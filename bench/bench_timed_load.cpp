@@ -28,46 +28,46 @@ void SetTimeouts(httplib::Client& client, int seconds) {
 
 }  // namespace
 
-TimedLoadResult RunTimedLoad(const TimedLoadSpec& spec) {
+TimedLoadResult RunTimedLoad(const TimedLoadOptions& load) {
   TimedLoadResult result;
   std::mutex mutex;  // guards result while the threads run
   // The clients, the probe and this thread start the timed phase together; it begins when the
   // last of them has arrived (the barrier's completion runs before any of them goes on).
   Clock::time_point t0, end;
-  const auto phase = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(spec.seconds));
+  const auto phase = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(load.seconds));
   auto begin = [&]() noexcept {
     t0 = Clock::now();
     end = t0 + phase;
   };
-  std::barrier start(spec.clients + 2, begin);
+  std::barrier start(load.clients + 2, begin);
   std::atomic<bool> clientsDone{false};
 
   // Warming up ends by this time even when the server is slow to answer, so that a failing load
   // still ends within its timeouts.
-  const auto warmupDeadline = Clock::now() + std::chrono::milliseconds(spec.timeoutSeconds * 500);
+  const auto warmupDeadline = Clock::now() + std::chrono::milliseconds(load.timeoutSeconds * 500);
   std::vector<std::thread> clients;
-  clients.reserve(static_cast<std::size_t>(spec.clients));
-  for (int c = 0; c < spec.clients; ++c) {
+  clients.reserve(static_cast<std::size_t>(load.clients));
+  for (int c = 0; c < load.clients; ++c) {
     clients.emplace_back([&] {
-      httplib::Client client(kLoopback, spec.port);
+      httplib::Client client(kLoopback, load.port);
       client.set_keep_alive(true);
       client.set_tcp_nodelay(true);  // the request's header and body leave at once
-      SetTimeouts(client, spec.timeoutSeconds);
+      SetTimeouts(client, load.timeoutSeconds);
       std::vector<double> mine;
       std::string problem;
       std::size_t bytes = 0;
       auto send = [&]() -> bool {
-        auto res = client.Post(spec.path, spec.request, "application/json");
+        auto res = client.Post(load.path, load.request, "application/json");
         if (!res || res->status != 200) {
           problem = res ? "status " + std::to_string(res->status) + ": " + res->body.substr(0, 300)
-                        : "no answer within " + std::to_string(spec.timeoutSeconds) + " s (" +
+                        : "no answer within " + std::to_string(load.timeoutSeconds) + " s (" +
                               httplib::to_string(res.error()) + ")";
           return false;
         }
         bytes = res->body.size();
         return true;
       };
-      for (int i = 0; i < spec.warmup && Clock::now() < warmupDeadline && send(); ++i) {
+      for (int i = 0; i < load.warmup && Clock::now() < warmupDeadline && send(); ++i) {
       }
       start.arrive_and_wait();
       while (problem.empty() && Clock::now() < end) {
@@ -87,12 +87,12 @@ TimedLoadResult RunTimedLoad(const TimedLoadSpec& spec) {
     start.arrive_and_wait();
     while (!clientsDone.load()) {
       const auto sent = Clock::now();
-      httplib::Client client(kLoopback, spec.port);  // a new connection, closed after the answer
-      SetTimeouts(client, spec.timeoutSeconds);
+      httplib::Client client(kLoopback, load.port);  // a new connection, closed after the answer
+      SetTimeouts(client, load.timeoutSeconds);
       auto res = client.Get("/v1/health");
       mine.push_back(MillisecondsSince(sent));
       if (!res || res->status != 200) ++failures;
-      std::this_thread::sleep_until(sent + spec.probeEvery);
+      std::this_thread::sleep_until(sent + load.probeEvery);
     }
     std::lock_guard lock(mutex);
     result.probesMs = std::move(mine);

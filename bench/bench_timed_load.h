@@ -23,7 +23,7 @@
 
 namespace morvane::bench {
 
-struct TimedLoadSpec {
+struct TimedLoadOptions {
   int port = 0;                                 // on 127.0.0.1
   std::string path;                             // POSTed to
   std::string request;                          // the body of every request (JSON)
@@ -46,6 +46,6 @@ struct TimedLoadResult {
 
 // Runs the load against a server that is already serving. Problems of the server are reported
 // in the result, not thrown.
-TimedLoadResult RunTimedLoad(const TimedLoadSpec& spec);
+TimedLoadResult RunTimedLoad(const TimedLoadOptions& load);
 
 }  // namespace morvane::bench
