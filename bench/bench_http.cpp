@@ -1,30 +1,26 @@
-// The HTTP figure: GetBaseList through `morvane serve` on loopback, with concurrent keep-alive
+// The HTTP figures: GetBaseList through `morvane serve` on loopback, with concurrent keep-alive
 // clients, against a server of the same HTTP library answering the same JSON body, fixed, without
-// calling the component. Children:
+// calling the component; then the connection figures (bench_connections.h). Children:
 //   http-baseline-server PORT BODYFILE WORKERS   serves until it is stopped
 //   http-load PORT PATH REQUESTFILE CLIENTS REQUESTS WARMUP
 //       CLIENTS threads, each with one keep-alive connection, send WARMUP requests, wait for
 //       each other, then REQUESTS requests each; reports requests_per_second, p50_ms, p99_ms and
 //       response_bytes (of the last answer). Any answer but 200 fails the measurement.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <barrier>
 #include <chrono>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
 #include "bench_children.h"
+#include "bench_connections.h"
 #include "bench_data.h"
 #include "bench_figures.h"
+#include "bench_http_support.h"
 #include "bench_process.h"
 #include "provision/database_init.h"
 
@@ -32,22 +28,8 @@ namespace morvane::bench {
 
 namespace {
 
-constexpr const char* kHost = "127.0.0.1";
+constexpr const char* kHost = kLoopback;
 constexpr int kWorkers = 8;  // the host's default number of worker threads
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-  if (!out) throw std::runtime_error("cannot write " + path);
-}
 
 void BaselineServer(const ChildArgs& a) {
   const int port = std::stoi(a.at(0));
@@ -65,12 +47,6 @@ void BaselineServer(const ChildArgs& a) {
     res.set_content(body, "application/json");
   });
   if (!server.listen(kHost, port)) throw std::runtime_error("cannot listen on port " + std::to_string(port));
-}
-
-double Percentile(std::vector<double>& sorted, double p) {
-  if (sorted.empty()) return 0;
-  const auto i = static_cast<std::size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
-  return sorted[std::min(i, sorted.size() - 1)];
 }
 
 void Load(const ChildArgs& a) {
@@ -132,63 +108,14 @@ void Load(const ChildArgs& a) {
   Report("response_bytes", static_cast<double>(responseBytes));
 }
 
-// A port nothing listens on now (the kernel's choice for port 0).
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) throw std::runtime_error("socket");
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t length = sizeof addr;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-    ::close(fd);
-    throw std::runtime_error("cannot find a free port");
-  }
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
-
-// Waits until GET /v1/health answers 200 (at most 15 seconds).
-void WaitUntilServing(int port, BackgroundProcess& process, const std::string& what) {
-  httplib::Client client(kHost, port);
-  client.set_connection_timeout(0, 200000);
-  for (int i = 0; i < 150; ++i) {
-    if (auto res = client.Get("/v1/health"); res && res->status == 200) return;
-    if (!process.Running()) throw std::runtime_error(what + " ended before it served");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  throw std::runtime_error(what + " did not answer on port " + std::to_string(port));
-}
-
-}  // namespace
-
-void AddHttpChildren(std::map<std::string, ChildMain>& children) {
-  children["http-baseline-server"] = BaselineServer;
-  children["http-load"] = Load;
-}
-
-std::vector<FigureRow> HttpFigures(const Context& ctx) {
-  if (!std::filesystem::exists(ctx.morvaneExe)) {
-    FigureRow skipped;
-    skipped.what = "`GetBaseList` over HTTP";
-    skipped.system = skipped.baseline = "—";
-    skipped.target = "≥ 0.5×";
-    skipped.note = "The HTTP figure was skipped: " + ctx.morvaneExe + " is missing.";
-    return {skipped};
-  }
+// The keep-alive figure: the host against the baseline server, each with 8 clients.
+std::vector<FigureRow> KeepAliveFigures(const Context& ctx, const HttpWork& work) {
   const int clients = 8;
   const int requests = ctx.quick ? 20 : 500;
   const int warmup = ctx.quick ? 2 : 20;
-
-  // The demonstration database that `morvane serve` serves by default.
-  const std::filesystem::path db = ctx.work / "http.db";
-  provision::InitDatabase({.path = db, .demo = true, .force = true});
-  const std::string dsn = DsnOf(db);
-  const std::string requestFile = (ctx.work / "request.json").string();
-  WriteFile(requestFile, nlohmann::json::array({dsn}).dump());
-  const std::string path = "/v1/Morvane.VchTempSetInfo/GetBaseList";
+  const std::filesystem::path& db = work.db;
+  const std::string& requestFile = work.requestFile;
+  const std::string& path = work.path;
 
   const int systemPort = FreePort();
   BackgroundProcess system(ctx.morvaneExe,
@@ -239,6 +166,38 @@ std::vector<FigureRow> HttpFigures(const Context& ctx) {
     latency.target = "reported";
     rows.push_back(latency);
   }
+  return rows;
+}
+
+}  // namespace
+
+void AddHttpChildren(std::map<std::string, ChildMain>& children) {
+  children["http-baseline-server"] = BaselineServer;
+  children["http-load"] = Load;
+  AddConnectionChildren(children);
+}
+
+std::vector<FigureRow> HttpFigures(const Context& ctx) {
+  if (!std::filesystem::exists(ctx.morvaneExe)) {
+    FigureRow skipped;
+    skipped.what = "`GetBaseList` over HTTP";
+    skipped.system = skipped.baseline = "—";
+    skipped.target = "≥ 0.5×";
+    skipped.note = "The HTTP figures were skipped: " + ctx.morvaneExe + " is missing.";
+    return {skipped};
+  }
+  // The demonstration database that `morvane serve` serves by default.
+  HttpWork work;
+  work.db = ctx.work / "http.db";
+  provision::InitDatabase({.path = work.db, .demo = true, .force = true});
+  work.requestFile = (ctx.work / "request.json").string();
+  WriteFile(work.requestFile, nlohmann::json::array({DsnOf(work.db)}).dump());
+  work.path = "/v1/Morvane.VchTempSetInfo/GetBaseList";
+
+  // One after the other, so that the servers of the first have ended before the second starts.
+  std::vector<FigureRow> rows = KeepAliveFigures(ctx, work);
+  std::vector<FigureRow> more = ConnectionFigures(ctx, work);
+  rows.insert(rows.end(), more.begin(), more.end());
   return rows;
 }
 
