@@ -12,6 +12,7 @@ packages=(
   libsqlite3-dev sqlite3
   unixodbc unixodbc-dev
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev libgettextpo-dev
+  prometheus-cpp-dev  # the host's metrics (its core library only)
   clang libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--servers" ]]; then
