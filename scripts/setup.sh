@@ -14,6 +14,7 @@ packages=(
   nlohmann-json3-dev libcpp-httplib-dev libcli11-dev libgettextpo-dev
   libboost1.81-dev libssl-dev  # the host's HTTP server (Beast, Asio) and its TLS
   openssl                      # the TLS tests make their certificate with it
+  prometheus-cpp-dev  # the host's metrics (its core library only)
   clang libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--servers" ]]; then

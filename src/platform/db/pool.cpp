@@ -131,6 +131,13 @@ std::shared_ptr<PhysicalConnection> ConnectionPool::Acquire(std::string_view con
 
 std::size_t ConnectionPool::PhysicalConnectionsOpened() const { return impl_->opened.load(); }
 
+std::size_t ConnectionPool::IdleConnections() const {
+  std::lock_guard lock(impl_->mutex);
+  std::size_t idle = 0;
+  for (const auto& [text, bucket] : impl_->buckets) idle += bucket->idle.size();
+  return idle;
+}
+
 void ConnectionPool::Clear() {
   std::vector<std::unique_ptr<PhysicalConnection>> closing;  // closed after the lock is released
   std::lock_guard lock(impl_->mutex);

@@ -25,6 +25,8 @@ class ConnectionPool {
 
   // Physical connections opened since the process started, for tests and benchmarks.
   std::size_t PhysicalConnectionsOpened() const;
+  // Physical connections idle in the pool now, over every connection string (the host's metrics).
+  std::size_t IdleConnections() const;
   // Closes every idle connection (for tests that need a fresh database).
   void Clear();
 

@@ -159,6 +159,17 @@ TEST_F(PoolTest, ClearClosesTheIdleConnections) {
   EXPECT_EQ(provider.log->connects, 2);
 }
 
+TEST_F(PoolTest, IdleConnectionsCountsWhatThePoolKeeps) {
+  EXPECT_EQ(pool.IdleConnections(), 0u);
+  std::vector<std::shared_ptr<PhysicalConnection>> held;
+  for (int i = 0; i < 33; ++i) held.push_back(pool.Acquire(db.connectionString()));
+  EXPECT_EQ(pool.IdleConnections(), 0u) << "connections handed out are not idle";
+  held.clear();
+  EXPECT_EQ(pool.IdleConnections(), 32u) << "the one beyond 32 per string is closed, not kept";
+  pool.Clear();
+  EXPECT_EQ(pool.IdleConnections(), 0u);
+}
+
 // Connections that touch no database and account for themselves: how many exist, how many were
 // opened per connection string, and whether two holders ever used one at the same time. Each
 // statement answers one row holding the connection's serial number.
