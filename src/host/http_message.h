@@ -38,8 +38,6 @@ struct HttpResponse {
   // Noted for the access log and the metrics, never sent.
   std::int32_t errorNumber = 0;  // of the error answered
   std::string transaction;       // short id of the transaction named
-  std::string servedClass;       // ProgID and member of a call to a served class; empty otherwise
-  std::string servedMember;
 
   void SetHeader(std::string name, std::string value);
 };

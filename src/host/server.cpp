@@ -12,7 +12,9 @@
 #include "host/admission.h"
 #include "host/answers.h"
 #include "host/server_access_log.h"
+#include "host/readiness.h"
 #include "host/server_allow_list.h"
+#include "host/server_metrics.h"
 #include "call/class_description.h"
 #include "host/server_transactions.h"
 #include "platform/automation/error.h"
@@ -97,6 +99,20 @@ struct Server::Impl {
       entry.transaction = record.response->transaction;
     }
     Log(FormatAccessLogLine(entry));
+    Count(record);
+  }
+
+  // The exchange in the metrics: calls by class and member, the rest by endpoint.
+  void Count(const ExchangeRecord& record) {
+    const int status = record.response != nullptr ? record.response->status : 0;
+    const double seconds = std::chrono::duration<double>(record.duration).count();
+    const HttpRequest* req = record.request;
+    const Endpoint endpoint = req != nullptr && record.note.empty() ? EndpointOf(*req) : Endpoint::Other;
+    if (endpoint == Endpoint::Call) metrics.CountCall(req->matches[1], req->matches[2], status, seconds);
+    else metrics.CountRequest(endpoint, status, seconds);
+    // 422 and 409 carry an error that the component or the transaction raised.
+    if ((status == 422 || status == 409) && record.response->errorNumber != 0)
+      metrics.CountRaisedError(record.response->errorNumber);
   }
 
   // --- endpoints -------------------------------------------------------------------------------
@@ -121,8 +137,6 @@ struct Server::Impl {
     const auto registration = automation::Registry::Instance().Find(progId);
     if (!registration || registration->info == nullptr || !serves(*registration->info))
       return SetError(res, 404, errors::kCannotCreateObject, "no class \"" + progId + "\" is served by this host");
-    res.servedClass = progId;
-    res.servedMember = member;
 
     CallOutcome outcome;
     {
@@ -178,6 +192,17 @@ struct Server::Impl {
     SetJson(res, 200, Json{{"status", "ok"}});
   }
 
+  void Ready(const HttpRequest&, HttpResponse& res) {
+    ReadinessAnswer answer = ReadinessAnswerFor(readiness.Run());
+    if (answer.status == 200) return SetJson(res, 200, answer.body);
+    SetError(res, answer.status, answer.body["error"]);
+  }
+
+  void Metrics(const HttpRequest&, HttpResponse& res) {
+    res.body = metrics.Text();
+    res.contentType = kMetricsContentType;
+  }
+
   void NoEndpoint(const HttpRequest& req, HttpResponse& res, int status) {
     if (status == 405) res.SetHeader("Allow", "GET, POST");
     SetError(res, status, errors::kInvalidProcedureCall,
@@ -196,6 +221,8 @@ struct Server::Impl {
     if (!admission.Admits(req)) return Admission::Refuse(res);
     if (get) {
       if (path == "/v1/classes") return Classes(req, res);
+      if (path == "/v1/ready") return Ready(req, res);
+      if (path == "/metrics") return Metrics(req, res);
       return NoEndpoint(req, res, 404);
     }
     if (req.method != "POST") return NoEndpoint(req, res, 405);
@@ -209,6 +236,21 @@ struct Server::Impl {
       return Call(req, res, req.body);
     }
     NoEndpoint(req, res, 404);
+  }
+
+  // The endpoint a routed request reached, for the metrics.
+  static Endpoint EndpointOf(const HttpRequest& req) {
+    const bool get = req.method == "GET" || req.method == "HEAD";
+    if (get && req.path == "/v1/health") return Endpoint::Health;
+    if (get && req.path == "/v1/ready") return Endpoint::Ready;
+    if (get && req.path == "/v1/classes") return Endpoint::Classes;
+    if (get && req.path == "/metrics") return Endpoint::Metrics;
+    if (req.method != "POST") return Endpoint::Other;
+    if (req.path == "/v1/transactions") return Endpoint::BeginTransaction;
+    if (req.matches.size() != 3) return Endpoint::Other;
+    if (req.path.starts_with("/v1/transactions/") && (req.matches[2] == "commit" || req.matches[2] == "abort"))
+      return req.matches[2] == "commit" ? Endpoint::CommitTransaction : Endpoint::AbortTransaction;
+    return Endpoint::Call;
   }
 
   // The segments of `path` after `prefix`, or none when a segment is empty.
@@ -240,8 +282,9 @@ struct Server::Impl {
   HttpHooks Hooks() {
     HttpHooks hooks;
     hooks.handle = [this](HttpRequest& req, HttpResponse& res) { Handle(req, res); };
-    // Calls and transactions open databases and may wait on locks; the rest is answered at once.
-    hooks.runsOnWorker = [](const HttpRequest& req) { return req.method == "POST"; };
+    // Calls, transactions and the readiness probe open databases and may wait on locks; the rest
+    // is answered at once.
+    hooks.runsOnWorker = [](const HttpRequest& req) { return req.method == "POST" || req.path == "/v1/ready"; };
     hooks.beforeContinue = [this](const HttpRequest& req) -> std::optional<HttpResponse> {
       if (admission.Admits(req)) return std::nullopt;
       HttpResponse res;
@@ -249,7 +292,21 @@ struct Server::Impl {
       return res;
     };
     hooks.logged = [this](const ExchangeRecord& record) { LogExchange(record); };
+    hooks.connections = [this](int change) {
+      if (change > 0) metrics.ConnectionOpened();
+      else metrics.ConnectionClosed();
+    };
     return hooks;
+  }
+
+  ServerMetricsOptions MetricsOptions() {
+    ServerMetricsOptions options;
+    for (const auto& registration : automation::Registry::Instance().Classes())
+      if (registration.info != nullptr && serves(*registration.info)) options.served.push_back(registration.info);
+    options.workers = config.workers;
+    options.heldTransactions = [this] { return held.size(); };
+    options.workerQueue = [this] { return http ? http->QueuedCalls() : 0; };
+    return options;
   }
 
   static HttpLimits Limits(const HostConfig& config) {
@@ -270,6 +327,8 @@ struct Server::Impl {
   ConnectStringAllowList allow;
   LateCallOptions callOptions;
   HeldTransactions held;
+  ReadinessCheck readiness{config.allow};
+  ServerMetrics metrics{MetricsOptions()};
   std::unique_ptr<HttpServer> http;  // last: its workers call into the members above
 };
 
