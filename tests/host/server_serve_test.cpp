@@ -11,6 +11,7 @@
 
 #include "provision/database_init.h"
 #include "host/server_fixture.h"
+#include "testing/scoped_variable.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::testing {
@@ -171,6 +172,42 @@ TEST_F(ServeExecutableTest, ConfigurationErrorsAreUsageErrors) {
     EXPECT_EQ(serve.Stop(SIGTERM), 2) << c.what << ": " << serve.output();
     EXPECT_NE(serve.output().find("morvane serve: "), std::string::npos) << c.what;
   }
+}
+
+// $MORVANE_TOKEN lets an operator keep the token out of the configuration file; it wins over the
+// file's, and a value that cannot be a token stops the host before it listens.
+TEST_F(ServeExecutableTest, TheTokenVariableWinsOverTheConfigurationsToken) {
+  TempFolder folder;
+  const auto config = folder.Write("host.json", R"({"token": "file-token", "listen": "127.0.0.1:0"})");
+  {
+    ScopedVariable token("MORVANE_TOKEN", "env-token");
+    ServeProcess serve(folder.path(), {"serve", "--config", config.string()});
+    const std::smatch listening = serve.WaitFor(std::regex(R"(listening on http://127\.0\.0\.1:(\d+).*bearer token required)"));
+    ASSERT_FALSE(listening.empty()) << serve.output();
+    HostClient client(std::stoi(listening[1]));
+    EXPECT_EQ(client.Get("/v1/classes", {{"Authorization", "Bearer env-token"}}).status, 200);
+    EXPECT_EQ(client.Get("/v1/classes", {{"Authorization", "Bearer file-token"}}).status, 401);
+    EXPECT_EQ(serve.Stop(SIGTERM), 0) << serve.output();
+    EXPECT_EQ(serve.output().find("env-token"), std::string::npos) << "the token was echoed:\n" << serve.output();
+  }
+  ScopedVariable token("MORVANE_TOKEN", "with blank");
+  ServeProcess serve(folder.path(), {"serve", "--config", config.string()});
+  while (serve.Line()) {
+  }
+  EXPECT_EQ(serve.Stop(SIGTERM), 2) << serve.output();
+  EXPECT_NE(serve.output().find("$MORVANE_TOKEN may hold visible ASCII characters only"), std::string::npos)
+      << serve.output();
+}
+
+TEST_F(ServeExecutableTest, HelpSaysWhereTheTokenComesFrom) {
+  FILE* pipe = ::popen(("'" + kExecutable + "' serve --help").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string help;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) help.append(buffer, n);
+  EXPECT_EQ(::pclose(pipe), 0);
+  for (const char* source : {"$MORVANE_TOKEN", "\"token\"", "{\"fromEnv\": \"NAME\"}", "{\"fromFile\": \"PATH\"}", "\"allow\""})
+    EXPECT_NE(help.find(source), std::string::npos) << source << " is not in:\n" << help;
 }
 
 }  // namespace
