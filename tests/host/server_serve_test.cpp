@@ -174,6 +174,34 @@ TEST_F(ServeExecutableTest, ConfigurationErrorsAreUsageErrors) {
   }
 }
 
+// The host keeps its connections open between calls: `init --force` must not swap the database
+// under it (every later change would go to a file that no longer has a name).
+TEST_F(ServeExecutableTest, InitForceRefusesTheDatabaseARunningHostHolds) {
+  TempFolder folder;
+  const std::string sDsn = provision::InitDatabase({.path = folder / "morvane.db", .demo = true});
+  ServeProcess serve(folder.path(), {"serve", "--listen", "127.0.0.1:0"});
+  const std::smatch listening = serve.WaitFor(std::regex(R"(listening on http://127\.0\.0\.1:(\d+))"));
+  ASSERT_FALSE(listening.empty()) << serve.output();
+  HostClient client(std::stoi(listening[1]));
+  const Json args = Json::array({sDsn});
+  ASSERT_EQ(client.Post("/v1/Morvane.VchTempSetInfo/GetBaseList", args).status, 200);
+
+  const std::string init = "cd '" + folder.path().string() + "' && '" + kExecutable + "' init --force 2>&1";
+  FILE* pipe = ::popen(init.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string said;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, n);
+  const int status = ::pclose(pipe);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2) << said;
+  EXPECT_EQ(said, "morvane init: database in use by another process: " + (folder / "morvane.db").string() + "\n");
+
+  const Reply after = client.Post("/v1/Morvane.VchTempSetInfo/GetBaseList", args);
+  ASSERT_EQ(after.status, 200) << after;
+  EXPECT_FALSE(after.body["result"].empty()) << "the demonstration settings are still there";
+  EXPECT_EQ(serve.Stop(SIGTERM), 0) << serve.output();
+}
+
 // $MORVANE_TOKEN lets an operator keep the token out of the configuration file; it wins over the
 // file's, and a value that cannot be a token stops the host before it listens.
 TEST_F(ServeExecutableTest, TheTokenVariableWinsOverTheConfigurationsToken) {
