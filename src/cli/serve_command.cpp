@@ -2,10 +2,10 @@
 // (host/server.h) in the foreground until SIGINT or SIGTERM.
 //
 // The configuration file comes first; $MORVANE_TOKEN, when set, replaces its token, --listen its
-// address, and each --allow adds a connection string. With no connection string at all the host serves the demonstration
-// database of the current directory (morvane.db, as `morvane init --demo` makes it). Start-up
-// messages and the access log go to standard error. Exit codes: 0 stopped by a signal, 1 the
-// server failed, 2 a usage or configuration error.
+// address, and each --allow adds a connection string. With no connection string at all the host
+// serves the demonstration database of the current directory (morvane.db, as `morvane init
+// --demo` makes it). Start-up messages and the access log go to standard error. Exit codes: 0
+// stopped by a signal, 1 the server failed, 2 a usage or configuration error.
 #include <pthread.h>
 #include <signal.h>
 

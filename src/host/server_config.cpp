@@ -53,7 +53,9 @@ std::filesystem::path TlsFile(const Json& tls, const char* member, const ConfigO
   const std::string key = std::string("tls.") + member;
   const std::string written = TextSetting(tls.at(member), origin, key);
   if (written.empty()) origin.Fail("\"" + key + "\" is empty");
-  std::filesystem::path file = std::filesystem::absolute(origin.Resolve(written)).lexically_normal();
+  std::error_code ec;
+  std::filesystem::path file = std::filesystem::absolute(origin.Resolve(written), ec).lexically_normal();
+  if (ec) origin.Fail(key + ": cannot resolve " + written + ": " + ec.message());
   ReadSettingFile(file, origin, key, kMaxTlsFileBytes);
   return file;
 }
