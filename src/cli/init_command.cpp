@@ -1,6 +1,7 @@
 // morvane init [--db PATH] [--demo] [--force]: creates the database and prints its sDsn, the one
 // line on standard output; messages go to standard error. Exit codes: 0 done, 1 the database could
-// not be created, 2 the file exists and --force was not given.
+// not be created, 2 the file exists and --force was not given, or it is one that is never
+// replaced (not a regular file, or a database held open).
 // morvane init --connect CONNECTSTRING [--demo] [--force]: the same tables in the database that an
 // ODBC connection string reaches (the scripts of the product the driver reports); exit code 2 when
 // the component's tables exist there and --force (drop them first) was not given.
@@ -25,7 +26,9 @@ void AddInitCommand(CLI::App& app, int& exitCode) {
                    "An ODBC connection string (Driver=...;Server=...): create the tables in that database instead")
       ->excludes(db);
   init->add_flag("--demo", options->demo, "Also fill in sample departments, expenses and settings");
-  init->add_flag("--force", options->force, "Replace the file (and its -wal, -shm, -journal files) if it exists; with --connect, drop the component's tables first");
+  init->add_flag("--force", options->force,
+                 "Replace the file (and its -wal, -shm, -journal files) if it exists, unless it is not a regular file "
+                 "or is held open; with --connect, drop the component's tables first");
   init->callback([options, path, connect, &exitCode] {
     options->path = *path;
     try {
@@ -37,7 +40,7 @@ void AddInitCommand(CLI::App& app, int& exitCode) {
       exitCode = 0;
     } catch (const provision::DatabaseInitError& e) {
       std::cerr << "morvane init: " << e.what() << std::endl;
-      exitCode = e.kind() == provision::DatabaseInitError::Kind::AlreadyExists ? 2 : 1;
+      exitCode = e.kind() == provision::DatabaseInitError::Kind::Failed ? 1 : 2;
     } catch (const std::exception& e) {
       std::cerr << "morvane init: " << e.what() << std::endl;
       exitCode = 1;

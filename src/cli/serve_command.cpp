@@ -1,11 +1,11 @@
 // morvane serve [--listen ADDR:PORT] [--config FILE] [--allow CONNECTSTRING]...: the network host
 // (host/server.h) in the foreground until SIGINT or SIGTERM.
 //
-// The configuration file comes first; --listen replaces its address and each --allow adds a
-// connection string. With no connection string at all the host serves the demonstration
-// database of the current directory (morvane.db, as `morvane init --demo` makes it). Start-up
-// messages and the access log go to standard error. Exit codes: 0 stopped by a signal, 1 the
-// server failed, 2 a usage or configuration error.
+// The configuration file comes first; $MORVANE_TOKEN, when set, replaces its token, --listen its
+// address, and each --allow adds a connection string. With no connection string at all the host
+// serves the demonstration database of the current directory (morvane.db, as `morvane init
+// --demo` makes it). Start-up messages and the access log go to standard error. Exit codes: 0
+// stopped by a signal, 1 the server failed, 2 a usage or configuration error.
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -122,6 +122,7 @@ int RunServe(const ServeRequest& request) {
   std::optional<std::string> exampleDsn;
   try {
     if (!request.configFile.empty()) config = host::ReadHostConfig(request.configFile);
+    host::ApplyTokenVariable(config);
     if (!request.listen.empty()) config.listen = host::ParseListenAddress(request.listen);
     config.allow.insert(config.allow.end(), request.allow.begin(), request.allow.end());
     if (config.allow.empty()) {
@@ -173,7 +174,8 @@ int RunServe(const ServeRequest& request) {
       std::to_string(config.allow.size()) + " allowed database" + (config.allow.size() == 1 ? "" : "s") +
       (config.token.empty() ? ", no token" : ", bearer token required") + ")");
   if (!IsLoopback(config.listen.host) && config.token.empty())
-    Say("warning: listening beyond this machine without a token; set \"token\" in the configuration");
+    Say(std::string("warning: listening beyond this machine without a token; set $") + host::kTokenVariable +
+        " or \"token\" in the configuration");
   if (exampleDsn) Say("try: " + host::CurlExample(bound, *exampleDsn, !config.token.empty(), config.tls));
   Say("stop with Ctrl-C (SIGINT) or SIGTERM");
 
@@ -191,6 +193,14 @@ int RunServe(const ServeRequest& request) {
   return kExitOk;
 }
 
+// Where the secrets come from, for --help.
+constexpr const char* kSecretsHelp =
+    "Secrets: the bearer token is $MORVANE_TOKEN when that is set and not empty, else the\n"
+    "configuration file's \"token\": the token as text, {\"fromEnv\": \"NAME\"} (the value of the\n"
+    "environment variable NAME) or {\"fromFile\": \"PATH\"} (the file's contents, one trailing line\n"
+    "end removed; PATH relative to the configuration file's folder). Each \"allow\" entry may be\n"
+    "given the same three ways. Without a token the host asks for none.";
+
 }  // namespace
 
 void AddServeCommand(CLI::App& app, int& exitCode) {
@@ -201,6 +211,7 @@ void AddServeCommand(CLI::App& app, int& exitCode) {
   serve->add_option("--allow", request->allow,
                     "A connection string the host may open (repeatable; adds to the configuration's)")
       ->allow_extra_args(false);
+  serve->footer(kSecretsHelp);
   serve->callback([request, &exitCode] { exitCode = RunServe(*request); });
 }
 

@@ -98,7 +98,7 @@ struct Server::Impl {
       entry.errorNumber = record.response->errorNumber;
       entry.transaction = record.response->transaction;
     }
-    Log(FormatAccessLogLine(entry));
+    Log(FormatAccessLogLine(entry, config.accessLog));
     Count(record);
   }
 
@@ -314,7 +314,7 @@ struct Server::Impl {
     limits.firstByteTimeout = std::chrono::seconds(config.firstByteTimeoutSeconds);
     limits.requestTimeout = std::chrono::seconds(config.requestTimeoutSeconds);
     limits.maxBodyBytes = config.maxBodyBytes;
-    limits.maxConnectionsPerClient = config.maxConnectionsPerClient;
+    limits.maxConnectionsPerClient = static_cast<std::size_t>(config.maxConnectionsPerClient);
     limits.workers = config.workers;
     return limits;
   }

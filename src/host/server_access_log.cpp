@@ -1,8 +1,12 @@
 #include "host/server_access_log.h"
-#include "platform/automation/text.h"
 
+#include <cmath>
 #include <cstdio>
 #include <ctime>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/automation/text.h"
 
 namespace morvane::host {
 
@@ -113,7 +117,9 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-std::string FormatAccessLogLine(const AccessLogEntry& entry) {
+namespace {
+
+std::string TextLine(const AccessLogEntry& entry) {
   // Every text field may hold a client's bytes: each passes through LogSafe here, so that no
   // control character, CR or LF of a request reaches the line.
   auto field = [](const std::string& text, std::size_t max) { return text.empty() ? std::string("-") : LogSafe(text, max); };
@@ -133,6 +139,40 @@ std::string FormatAccessLogLine(const AccessLogEntry& entry) {
   if (entry.errorNumber != 0) line += " error=" + std::to_string(entry.errorNumber);
   if (!entry.transaction.empty()) line += " tx=" + LogSafe(entry.transaction, 16);
   return line;
+}
+
+// A client's text for a JSON field: passwords masked, cut to `max` bytes (marked with "...")
+// without splitting a UTF-8 sequence. The encoder does the escaping.
+std::string JsonText(const std::string& text, std::size_t max) {
+  std::string masked = MaskPasswords(text);
+  if (masked.size() <= max) return masked;
+  std::size_t cut = max;
+  while (cut > 0 && (static_cast<unsigned char>(masked[cut]) & 0xC0) == 0x80) --cut;
+  masked.resize(cut);
+  return masked + "...";
+}
+
+std::string JsonLine(const AccessLogEntry& entry) {
+  nlohmann::ordered_json line;
+  line["time"] = IsoTime(entry.time);
+  line["remote"] = JsonText(entry.remote, 64);
+  line["method"] = JsonText(entry.method, 16);
+  line["target"] = JsonText(entry.target, 200);
+  line["status"] = entry.status;
+  line["durationMs"] = std::round(entry.durationMs * 10) / 10;
+  line["error"] = nullptr;
+  if (entry.errorNumber != 0) line["error"] = entry.errorNumber;
+  line["transaction"] = nullptr;
+  if (!entry.transaction.empty()) line["transaction"] = JsonText(entry.transaction, 16);
+  // ASCII only: the encoder then writes every control character (C0, DEL, C1) and every other
+  // non-ASCII character as \uXXXX; bytes that are not UTF-8 become U+FFFD instead of an exception.
+  return line.dump(-1, ' ', true, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string FormatAccessLogLine(const AccessLogEntry& entry, AccessLogFormat format) {
+  return format == AccessLogFormat::Json ? JsonLine(entry) : TextLine(entry);
 }
 
 }  // namespace morvane::host

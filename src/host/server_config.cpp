@@ -1,11 +1,14 @@
 #include "host/server_config.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <fstream>
-#include <limits>
 #include <sstream>
+#include <type_traits>
 
 #include "call/json_form.h"
+#include "host/config_reading.h"
+#include "host/config_secret.h"
 
 namespace morvane::host {
 
@@ -17,36 +20,104 @@ namespace {
 
 // Configuration files are small; a larger one is a mistake (a wrong path, a binary file).
 constexpr std::uintmax_t kMaxConfigBytes = 1u << 20;
+// Certificate chains and keys in PEM are a few kilobytes.
+constexpr std::size_t kMaxTlsFileBytes = 1u << 20;
 
-[[noreturn]] void Fail(std::string_view origin, const std::string& what) {
-  throw HostConfigError(std::string(origin) + ": " + what);
-}
-
-std::int64_t IntegerSetting(const Json& value, std::string_view origin, const char* key, std::int64_t min,
-                            std::int64_t max) {
-  if (!value.is_number_integer())
-    Fail(origin, std::string("\"") + key + "\" must be a whole number from " + std::to_string(min) + " to " +
-                     std::to_string(max));
-  // Unsigned values above the signed range and signed ones alike are checked against the range.
-  if (value.is_number_unsigned() && value.get<std::uint64_t>() > static_cast<std::uint64_t>(max))
-    Fail(origin, std::string("\"") + key + "\" must be at most " + std::to_string(max));
-  const std::int64_t n = value.get<std::int64_t>();
-  if (n < min || n > max)
-    Fail(origin, std::string("\"") + key + "\" must be from " + std::to_string(min) + " to " + std::to_string(max) +
-                     ", not " + std::to_string(n));
-  return n;
-}
-
-std::string TextSetting(const Json& value, std::string_view origin, const char* key) {
-  if (!value.is_string()) Fail(origin, std::string("\"") + key + "\" must be a string");
-  return value.get<std::string>();
-}
-
-// A bearer token is sent in a header: visible ASCII, no blanks.
-void CheckToken(const std::string& token, std::string_view origin) {
-  if (token.empty()) Fail(origin, "\"token\" is empty; leave it out to serve without a token");
+// A bearer token is sent in a header: visible ASCII, no blanks. `name` says where it came from.
+void CheckToken(const std::string& token, const ConfigOrigin& origin, const std::string& name) {
+  if (token.empty()) origin.Fail(name + " is empty; leave it out to serve without a token");
   for (unsigned char c : token)
-    if (c <= 0x20 || c >= 0x7F) Fail(origin, "\"token\" may hold visible ASCII characters only (no blanks)");
+    if (c <= 0x20 || c >= 0x7F) origin.Fail(name + " may hold visible ASCII characters only (no blanks)");
+}
+
+using ApplySetting = void (*)(const Json& value, std::string_view key, const ConfigOrigin& origin, HostConfig& config);
+
+template <auto Member, std::int64_t Min, std::int64_t Max>
+void SetInteger(const Json& value, std::string_view key, const ConfigOrigin& origin, HostConfig& config) {
+  using Field = std::remove_reference_t<decltype(config.*Member)>;
+  config.*Member = static_cast<Field>(IntegerSetting(value, origin, key, Min, Max));
+}
+
+void SetListen(const Json& value, std::string_view key, const ConfigOrigin& origin, HostConfig& config) {
+  const std::string text = TextSetting(value, origin, key);
+  try {
+    config.listen = ParseListenAddress(text);
+  } catch (const HostConfigError& e) {
+    origin.Fail(e.what());
+  }
+}
+
+// A TLS file must exist and be readable now: an operator learns of a wrong path at start-up,
+// not at the first connection.
+std::filesystem::path TlsFile(const Json& tls, const char* member, const ConfigOrigin& origin) {
+  const std::string key = std::string("tls.") + member;
+  const std::string written = TextSetting(tls.at(member), origin, key);
+  if (written.empty()) origin.Fail("\"" + key + "\" is empty");
+  std::error_code ec;
+  std::filesystem::path file = std::filesystem::absolute(origin.Resolve(written), ec).lexically_normal();
+  if (ec) origin.Fail(key + ": cannot resolve " + written + ": " + ec.message());
+  ReadSettingFile(file, origin, key, kMaxTlsFileBytes);
+  return file;
+}
+
+void SetTls(const Json& value, std::string_view, const ConfigOrigin& origin, HostConfig& config) {
+  if (!value.is_object()) origin.Fail("\"tls\" must be an object: {\"certificate\": PATH, \"privateKey\": PATH}");
+  for (const auto& [member, ignored] : value.items())
+    if (member != "certificate" && member != "privateKey")
+      origin.Fail("unknown setting \"tls." + member + "\" (known: certificate, privateKey)");
+  for (const char* member : {"certificate", "privateKey"})
+    if (!value.contains(member))
+      origin.Fail("\"tls\" needs \"certificate\" and \"privateKey\"; \"tls." + std::string(member) + "\" is missing");
+  config.tls = TlsFiles{TlsFile(value, "certificate", origin), TlsFile(value, "privateKey", origin)};
+}
+
+void SetAllow(const Json& value, std::string_view, const ConfigOrigin& origin, HostConfig& config) {
+  if (!value.is_array()) origin.Fail("\"allow\" must be an array of connection strings");
+  for (std::size_t i = 0; i < value.size(); ++i)
+    config.allow.push_back(ResolveSecret(value[i], origin, "allow[" + std::to_string(i) + "]"));
+}
+
+void SetToken(const Json& value, std::string_view key, const ConfigOrigin& origin, HostConfig& config) {
+  config.token = ResolveSecret(value, origin, key);
+  CheckToken(config.token, origin, "\"token\"");
+}
+
+void SetAccessLog(const Json& value, std::string_view key, const ConfigOrigin& origin, HostConfig& config) {
+  const std::string form = value.is_string() ? value.get<std::string>() : std::string();
+  if (form == "text") {
+    config.accessLog = AccessLogFormat::Text;
+  } else if (form == "json") {
+    config.accessLog = AccessLogFormat::Json;
+  } else {
+    origin.Fail("\"" + std::string(key) + "\" must be \"text\" or \"json\"");
+  }
+}
+
+struct Setting {
+  std::string_view key;
+  ApplySetting apply;
+};
+
+constexpr Setting kSettings[] = {
+    {"listen", SetListen},
+    {"tls", SetTls},
+    {"allow", SetAllow},
+    {"token", SetToken},
+    {"accessLog", SetAccessLog},
+    {"workers", SetInteger<&HostConfig::workers, 1, 256>},
+    {"maxBodyBytes", SetInteger<&HostConfig::maxBodyBytes, 1, 1LL << 30>},
+    {"requestTimeoutSeconds", SetInteger<&HostConfig::requestTimeoutSeconds, 1, 3600>},
+    {"firstByteTimeoutSeconds", SetInteger<&HostConfig::firstByteTimeoutSeconds, 1, 3600>},
+    {"maxConnectionsPerClient", SetInteger<&HostConfig::maxConnectionsPerClient, 1, 1000000>},
+    {"transactionIdleSeconds", SetInteger<&HostConfig::transactionIdleSeconds, 1, 86400>},
+    {"maxHeldTransactions", SetInteger<&HostConfig::maxHeldTransactions, 1, 1000000>},
+    {"maxHeldTransactionsPerClient", SetInteger<&HostConfig::maxHeldTransactionsPerClient, 1, 1000000>},
+};
+
+std::string KnownKeys() {
+  std::string known;
+  for (const Setting& setting : kSettings) known += (known.empty() ? "" : ", ") + std::string(setting.key);
+  return known;
 }
 
 }  // namespace
@@ -79,63 +150,50 @@ ListenAddress ParseListenAddress(std::string_view text) {
   return ListenAddress{std::string(host), value};
 }
 
-HostConfig ParseHostConfig(std::string_view jsonText, std::string_view origin) {
+HostConfig ParseHostConfig(std::string_view jsonText, std::string_view origin, const std::filesystem::path& folder) {
+  const ConfigOrigin from{origin, folder};
   Json json;
   try {
     json = ParseJson(jsonText);
   } catch (const JsonFormError& e) {
-    Fail(origin, e.what());
+    from.Fail(e.what());
   }
-  if (!json.is_object()) Fail(origin, "the configuration must be a JSON object");
+  if (!json.is_object()) from.Fail("the configuration must be a JSON object");
 
   HostConfig config;
   for (const auto& [key, value] : json.items()) {
-    if (key == "listen") {
-      try {
-        config.listen = ParseListenAddress(TextSetting(value, origin, "listen"));
-      } catch (const HostConfigError& e) {
-        Fail(origin, e.what());
-      }
-    } else if (key == "allow") {
-      if (!value.is_array()) Fail(origin, "\"allow\" must be an array of connection strings");
-      for (const auto& item : value) {
-        if (!item.is_string()) Fail(origin, "\"allow\" must hold strings only");
-        config.allow.push_back(item.get<std::string>());
-      }
-    } else if (key == "token") {
-      config.token = TextSetting(value, origin, "token");
-      CheckToken(config.token, origin);
-    } else if (key == "workers") {
-      config.workers = static_cast<int>(IntegerSetting(value, origin, "workers", 1, 256));
-    } else if (key == "maxBodyBytes") {
-      config.maxBodyBytes = static_cast<std::size_t>(IntegerSetting(value, origin, "maxBodyBytes", 1, 1LL << 30));
-    } else if (key == "requestTimeoutSeconds") {
-      config.requestTimeoutSeconds = static_cast<int>(IntegerSetting(value, origin, "requestTimeoutSeconds", 1, 3600));
-    } else if (key == "transactionIdleSeconds") {
-      config.transactionIdleSeconds =
-          static_cast<int>(IntegerSetting(value, origin, "transactionIdleSeconds", 1, 86400));
-    } else {
-      Fail(origin, "unknown setting \"" + key +
-                       "\" (known: listen, allow, token, workers, maxBodyBytes, requestTimeoutSeconds, "
-                       "transactionIdleSeconds)");
-    }
+    const Setting* setting = nullptr;
+    for (const Setting& s : kSettings)
+      if (s.key == key) setting = &s;
+    if (setting == nullptr) from.Fail("unknown setting \"" + key + "\" (known: " + KnownKeys() + ")");
+    setting->apply(value, setting->key, from, config);
   }
   return config;
 }
 
 HostConfig ReadHostConfig(const std::filesystem::path& path) {
   const std::string origin = path.string();
+  const ConfigOrigin from{origin, {}};
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) Fail(origin, "no such configuration file");
+  if (!std::filesystem::is_regular_file(path, ec)) from.Fail("no such configuration file");
   const auto size = std::filesystem::file_size(path, ec);
-  if (ec) Fail(origin, "cannot read the file: " + ec.message());
-  if (size > kMaxConfigBytes) Fail(origin, "the file is larger than a configuration can be");
+  if (ec) from.Fail("cannot read the file: " + ec.message());
+  if (size > kMaxConfigBytes) from.Fail("the file is larger than a configuration can be");
   std::ifstream in(path, std::ios::binary);
-  if (!in) Fail(origin, "cannot open the file");
+  if (!in) from.Fail("cannot open the file");
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) Fail(origin, "cannot read the file");
-  return ParseHostConfig(text.str(), origin);
+  if (in.bad()) from.Fail("cannot read the file");
+  const std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path();
+  return ParseHostConfig(text.str(), origin, folder);
+}
+
+void ApplyTokenVariable(HostConfig& config) {
+  const char* value = std::getenv(kTokenVariable);
+  if (value == nullptr || *value == '\0') return;
+  const ConfigOrigin from{"the environment", {}};
+  CheckToken(value, from, std::string("$") + kTokenVariable);
+  config.token = value;
 }
 
 }  // namespace morvane::host

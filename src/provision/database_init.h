@@ -22,7 +22,11 @@ namespace morvane::provision {
 // replaced) from every other failure; what() is one line for the user.
 class DatabaseInitError : public std::runtime_error {
  public:
-  enum class Kind { AlreadyExists, Failed };
+  enum class Kind {
+    AlreadyExists,   // the target exists and force was not given
+    NotReplaceable,  // the target is never replaced, force or not: not a regular file, or held open
+    Failed,          // anything else: a script failed, a file could not be written
+  };
   DatabaseInitError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
   Kind kind() const { return kind_; }
 
@@ -33,12 +37,13 @@ class DatabaseInitError : public std::runtime_error {
 struct DatabaseInitOptions {
   std::filesystem::path path = "morvane.db";  // relative paths are taken from the current directory
   bool demo = false;                          // also run the sample data
-  bool force = false;                         // replace an existing file (and its -wal, -shm, -journal)
+  bool force = false;                         // replace an existing regular file (and its -wal, -shm, -journal)
 };
 
 // Creates the database and returns its sDsn (see DsnFor). Raises DatabaseInitError: AlreadyExists
-// when the file exists and force is false; Failed when a script fails, the file cannot be written
-// or its path cannot stand in a connection description (it holds ";", "{" or "}").
+// when the file exists and force is false; NotReplaceable when it is not a regular file or is held
+// open (CreateDatabaseFile); Failed when a script fails, the file cannot be written or its path
+// cannot stand in a connection description (it holds ";", "{" or "}").
 std::string InitDatabase(const DatabaseInitOptions& options);
 
 // One script to run: its name (for messages) and its SQL text.
@@ -52,6 +57,13 @@ struct DatabaseScript {
 // never replaced, even one that appears while the scripts run. Left-over -wal, -shm and -journal
 // files of an earlier database at `path` are removed, so that SQLite cannot replay them into the
 // new file.
+//
+// With force true only a regular file is replaced; for a symbolic link, the regular file it leads
+// to (the link stays). Raises NotReplaceable, before anything is written or removed, for a
+// directory, a FIFO, a device, a socket, a symbolic link to one of them or to nothing ("PATH is
+// a directory; ..."), and for a database that a connection holds open ("database in use by
+// another process: PATH"; how that is seen: platform/db/sqlite/sqlite_in_use.h). Both are checked
+// again just before the new file takes the old one's place.
 void CreateDatabaseFile(const std::filesystem::path& path, const std::vector<DatabaseScript>& scripts, bool force);
 
 // The connection description of the database at `path` (made absolute):

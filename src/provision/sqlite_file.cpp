@@ -13,6 +13,7 @@
 #include "platform/automation/error.h"
 #include "platform/db/provider.h"
 #include "platform/db/sqlite/sqlite_provider.h"
+#include "provision/file_in_place.h"
 #include "provision/scripts.h"
 
 namespace morvane::provision {
@@ -134,18 +135,26 @@ bool MoveNoReplace(const fs::path& from, const fs::path& to) {
 
 void CreateDatabaseFile(const fs::path& path, const std::vector<DatabaseScript>& scripts, bool force) {
   const fs::path target = Absolute(path);
-  if (!force && Exists(target)) AlreadyExists(target);
+  const FileInPlace found = ExamineFileInPlace(target);
+  if (found.kind == FileInPlace::Kind::Other || (force && found.kind != FileInPlace::Kind::Nothing))
+    CheckReplaceable(target, found);
+  if (!force && found.kind != FileInPlace::Kind::Nothing) AlreadyExists(target);
+  // Through a symbolic link the new database takes the place of the file the link leads to.
+  const fs::path destination = found.kind == FileInPlace::Kind::RegularFile ? found.file : target;
   std::error_code ec;
-  if (fs::is_directory(target, ec)) Fail(target.string() + " is a folder");
-  if (!fs::is_directory(target.parent_path(), ec)) Fail("the folder " + target.parent_path().string() + " does not exist");
+  if (!fs::is_directory(destination.parent_path(), ec))
+    Fail("the folder " + destination.parent_path().string() + " does not exist");
 
-  TempDatabase temp(target);
+  TempDatabase temp(destination);
   RunScriptsOn(temp.path(), scripts);
 
   if (force) {
-    RemoveSideFiles(target);
-    if (std::rename(temp.path().c_str(), target.c_str()) != 0)
-      Fail("cannot move the new database to " + target.string() + ": " + std::strerror(errno));
+    // Again, as late as can be: a host may have opened the file, or something else taken its
+    // name, while the scripts ran. What opens it between this check and the rename is not seen.
+    CheckReplaceable(destination, ExamineFileInPlace(destination));
+    RemoveSideFiles(destination);
+    if (std::rename(temp.path().c_str(), destination.c_str()) != 0)
+      Fail("cannot move the new database to " + destination.string() + ": " + std::strerror(errno));
   } else {
     if (Exists(target)) AlreadyExists(target);
     RemoveSideFiles(target);  // left over from a database that was deleted without them

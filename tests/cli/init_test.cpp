@@ -1,12 +1,14 @@
 // `morvane init`, run as a separate process the way a user runs it.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
+#include "testing/held_database.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::cli {
@@ -101,6 +103,56 @@ TEST(InitCommand, OtherFailuresExitOneWithAMessage) {
   EXPECT_EQ(o.exitCode, 1);
   EXPECT_EQ(o.out, "");
   EXPECT_NE(o.err.find("missing"), std::string::npos) << o.err;
+}
+
+// --force replaces a database file, never what only looks like a name for one.
+TEST(InitCommand, ForceRefusesWhatIsNotARegularFile) {
+  TempFolder dir("morvane-cli");
+  ASSERT_EQ(::mkfifo((dir / "pipe.db").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder.db");
+  std::filesystem::create_symlink("/dev/null", dir / "null.db");
+  const std::vector<std::string> before = dir.Entries();
+  const struct {
+    const char* name;
+    const char* what;
+    std::filesystem::file_type typeAfter;
+  } cases[] = {
+      {"pipe.db", "a named pipe (FIFO)", std::filesystem::file_type::fifo},
+      {"folder.db", "a directory", std::filesystem::file_type::directory},
+      {"null.db", "a symbolic link to a character device", std::filesystem::file_type::symlink},
+  };
+  for (const auto& c : cases) {
+    Outcome o = Morvane(dir, std::string("init --force --db ") + c.name);
+    EXPECT_EQ(o.exitCode, 2) << c.name << ": " << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_NE(o.err.find((dir / c.name).string() + " is " + c.what), std::string::npos) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+    EXPECT_EQ(std::filesystem::symlink_status(dir / c.name).type(), c.typeAfter) << c.name;
+    EXPECT_EQ(dir.Entries(), before) << c.name << ": a file was written or removed";
+  }
+  EXPECT_EQ(std::filesystem::status("/dev/null").type(), std::filesystem::file_type::character);
+}
+
+// A running host keeps its connections open between calls; a database swapped under it would take
+// every later change of the host into a file that no longer has a name.
+TEST(InitCommand, ForceRefusesADatabaseThatAnotherProcessHoldsOpen) {
+  TempFolder dir("morvane-cli");
+  ASSERT_EQ(Morvane(dir, "init --demo --db held.db").exitCode, 0);
+  const std::string settings = Count(dir / "held.db", "CB_CostVchTempSet");
+  ASSERT_NE(settings, "0");
+  {
+    morvane::testing::HeldDatabase held(dir / "held.db");
+    ASSERT_TRUE(held.holding());
+    Outcome refused = Morvane(dir, "init --force --db held.db");
+    EXPECT_EQ(refused.exitCode, 2) << refused.err;
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "morvane init: database in use by another process: " + (dir / "held.db").string() + "\n");
+    EXPECT_EQ(Count(dir / "held.db", "CB_CostVchTempSet"), settings);
+  }
+  Outcome forced = Morvane(dir, "init --force --db held.db");
+  EXPECT_EQ(forced.exitCode, 0) << "closed, it is replaced: " << forced.err;
+  EXPECT_EQ(forced.out, ExpectedDsn(dir / "held.db"));
+  EXPECT_EQ(Count(dir / "held.db", "CB_CostVchTempSet"), "0");
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ TEST(ServerConfigTest, AFileSetsEachKeyAndRefusesMistakes) {
   const HostConfig config = ParseHostConfig(R"({
       "listen": "0.0.0.0:9090", "allow": ["Provider=SQLite;Data Source=/a.db", "DSN=pg"],
       "token": "abc.DEF-123", "workers": 3, "maxBodyBytes": 1000, "requestTimeoutSeconds": 7,
-      "transactionIdleSeconds": 30})",
+      "transactionIdleSeconds": 30, "accessLog": "json", "maxConnectionsPerClient": 16,
+      "firstByteTimeoutSeconds": 2, "maxHeldTransactions": 50, "maxHeldTransactionsPerClient": 5})",
                                             "test.json");
   EXPECT_EQ(config.listen.host, "0.0.0.0");
   EXPECT_EQ(config.listen.port, 9090);
@@ -51,11 +52,22 @@ TEST(ServerConfigTest, AFileSetsEachKeyAndRefusesMistakes) {
   EXPECT_EQ(config.maxBodyBytes, 1000u);
   EXPECT_EQ(config.requestTimeoutSeconds, 7);
   EXPECT_EQ(config.transactionIdleSeconds, 30);
+  EXPECT_EQ(config.accessLog, AccessLogFormat::Json);
+  EXPECT_EQ(config.maxConnectionsPerClient, 16);
+  EXPECT_EQ(config.firstByteTimeoutSeconds, 2);
+  EXPECT_EQ(config.maxHeldTransactions, 50u);
+  EXPECT_EQ(config.maxHeldTransactionsPerClient, 5u);
 
   const HostConfig defaults = ParseHostConfig("{}", "empty.json");
   EXPECT_EQ(defaults.listen.Text(), "127.0.0.1:8080") << "loopback unless told otherwise";
   EXPECT_TRUE(defaults.token.empty());
   EXPECT_EQ(defaults.transactionIdleSeconds, 60);
+  EXPECT_FALSE(defaults.tls.has_value()) << "plain HTTP unless told otherwise";
+  EXPECT_EQ(defaults.accessLog, AccessLogFormat::Text);
+  EXPECT_EQ(defaults.maxConnectionsPerClient, 1024);
+  EXPECT_EQ(defaults.firstByteTimeoutSeconds, 5);
+  EXPECT_EQ(defaults.maxHeldTransactions, 1000u);
+  EXPECT_EQ(defaults.maxHeldTransactionsPerClient, 100u);
 
   const struct {
     const char* json;
@@ -76,6 +88,22 @@ TEST(ServerConfigTest, AFileSetsEachKeyAndRefusesMistakes) {
       {R"({"maxBodyBytes": 18446744073709551615})", "maxBodyBytes"},
       {R"({"requestTimeoutSeconds": -1})", "requestTimeoutSeconds"},
       {R"({"transactionIdleSeconds": 0})", "transactionIdleSeconds"},
+      {R"({"accessLog": "xml"})", "accessLog"},
+      {R"({"accessLog": 1})", "accessLog"},
+      {R"({"maxConnectionsPerClient": 0})", "maxConnectionsPerClient"},
+      {R"({"maxConnectionsPerClient": 1000001})", "maxConnectionsPerClient"},
+      {R"({"firstByteTimeoutSeconds": 0})", "firstByteTimeoutSeconds"},
+      {R"({"firstByteTimeoutSeconds": 3601})", "firstByteTimeoutSeconds"},
+      {R"({"firstByteTimeoutSeconds": "5"})", "firstByteTimeoutSeconds"},
+      {R"({"maxHeldTransactions": 0})", "maxHeldTransactions"},
+      {R"({"maxHeldTransactions": 1.5})", "maxHeldTransactions"},
+      {R"({"maxHeldTransactionsPerClient": -1})", "maxHeldTransactionsPerClient"},
+      {R"({"maxHeldTransactionsPerClient": 1000001})", "maxHeldTransactionsPerClient"},
+      {R"({"tls": "cert.pem"})", "tls"},
+      {R"({"tls": {"certificate": "c.pem"}})", "privateKey"},
+      {R"({"tls": {"privateKey": "k.pem"}})", "certificate"},
+      {R"({"tls": {"certificate": 1, "privateKey": "k.pem"}})", "tls.certificate"},
+      {R"({"tls": {"certificate": "c.pem", "privateKey": "k.pem", "ca": "x"}})", "tls.ca"},
   };
   for (const auto& c : refused) {
     try {

@@ -11,6 +11,7 @@
 
 #include "provision/database_init.h"
 #include "host/server_fixture.h"
+#include "testing/scoped_variable.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::testing {
@@ -171,6 +172,70 @@ TEST_F(ServeExecutableTest, ConfigurationErrorsAreUsageErrors) {
     EXPECT_EQ(serve.Stop(SIGTERM), 2) << c.what << ": " << serve.output();
     EXPECT_NE(serve.output().find("morvane serve: "), std::string::npos) << c.what;
   }
+}
+
+// The host keeps its connections open between calls: `init --force` must not swap the database
+// under it (every later change would go to a file that no longer has a name).
+TEST_F(ServeExecutableTest, InitForceRefusesTheDatabaseARunningHostHolds) {
+  TempFolder folder;
+  const std::string sDsn = provision::InitDatabase({.path = folder / "morvane.db", .demo = true});
+  ServeProcess serve(folder.path(), {"serve", "--listen", "127.0.0.1:0"});
+  const std::smatch listening = serve.WaitFor(std::regex(R"(listening on http://127\.0\.0\.1:(\d+))"));
+  ASSERT_FALSE(listening.empty()) << serve.output();
+  HostClient client(std::stoi(listening[1]));
+  const Json args = Json::array({sDsn});
+  ASSERT_EQ(client.Post("/v1/Morvane.VchTempSetInfo/GetBaseList", args).status, 200);
+
+  const std::string init = "cd '" + folder.path().string() + "' && '" + kExecutable + "' init --force 2>&1";
+  FILE* pipe = ::popen(init.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string said;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) said.append(buffer, n);
+  const int status = ::pclose(pipe);
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 2) << said;
+  EXPECT_EQ(said, "morvane init: database in use by another process: " + (folder / "morvane.db").string() + "\n");
+
+  const Reply after = client.Post("/v1/Morvane.VchTempSetInfo/GetBaseList", args);
+  ASSERT_EQ(after.status, 200) << after;
+  EXPECT_FALSE(after.body["result"].empty()) << "the demonstration settings are still there";
+  EXPECT_EQ(serve.Stop(SIGTERM), 0) << serve.output();
+}
+
+// $MORVANE_TOKEN lets an operator keep the token out of the configuration file; it wins over the
+// file's, and a value that cannot be a token stops the host before it listens.
+TEST_F(ServeExecutableTest, TheTokenVariableWinsOverTheConfigurationsToken) {
+  TempFolder folder;
+  const auto config = folder.Write("host.json", R"({"token": "file-token", "listen": "127.0.0.1:0"})");
+  {
+    ScopedVariable token("MORVANE_TOKEN", "env-token");
+    ServeProcess serve(folder.path(), {"serve", "--config", config.string()});
+    const std::smatch listening = serve.WaitFor(std::regex(R"(listening on http://127\.0\.0\.1:(\d+).*bearer token required)"));
+    ASSERT_FALSE(listening.empty()) << serve.output();
+    HostClient client(std::stoi(listening[1]));
+    EXPECT_EQ(client.Get("/v1/classes", {{"Authorization", "Bearer env-token"}}).status, 200);
+    EXPECT_EQ(client.Get("/v1/classes", {{"Authorization", "Bearer file-token"}}).status, 401);
+    EXPECT_EQ(serve.Stop(SIGTERM), 0) << serve.output();
+    EXPECT_EQ(serve.output().find("env-token"), std::string::npos) << "the token was echoed:\n" << serve.output();
+  }
+  ScopedVariable token("MORVANE_TOKEN", "with blank");
+  ServeProcess serve(folder.path(), {"serve", "--config", config.string()});
+  while (serve.Line()) {
+  }
+  EXPECT_EQ(serve.Stop(SIGTERM), 2) << serve.output();
+  EXPECT_NE(serve.output().find("$MORVANE_TOKEN may hold visible ASCII characters only"), std::string::npos)
+      << serve.output();
+}
+
+TEST_F(ServeExecutableTest, HelpSaysWhereTheTokenComesFrom) {
+  FILE* pipe = ::popen(("'" + kExecutable + "' serve --help").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string help;
+  char buffer[4096];
+  while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) help.append(buffer, n);
+  EXPECT_EQ(::pclose(pipe), 0);
+  for (const char* source : {"$MORVANE_TOKEN", "\"token\"", "{\"fromEnv\": \"NAME\"}", "{\"fromFile\": \"PATH\"}", "\"allow\""})
+    EXPECT_NE(help.find(source), std::string::npos) << source << " is not in:\n" << help;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/pool.h"
 #include "platform/db/recordset.h"
+#include "testing/held_database.h"
 #include "testing/temp_folder.h"
 
 namespace morvane::provision {
@@ -260,9 +262,100 @@ TEST(InitDatabase, AMissingFolderOrAFolderTargetFails) {
   EXPECT_EQ(KindOf([&] { InitDatabase({.path = dir / "no" / "such.db"}); }), DatabaseInitError::Kind::Failed);
   std::filesystem::create_directory(dir / "folder.db");
   EXPECT_EQ(KindOf([&] { InitDatabase({.path = dir / "folder.db", .force = true}); }),
-            DatabaseInitError::Kind::Failed);
+            DatabaseInitError::Kind::NotReplaceable);
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.db"));
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"folder.db"});
+}
+
+// The message of the DatabaseInitError that creating `path` raises, or "<created>".
+std::string Refusal(const std::filesystem::path& path, bool force) {
+  try {
+    InitDatabase({.path = path, .force = force});
+  } catch (const DatabaseInitError& e) {
+    return std::string(e.kind() == DatabaseInitError::Kind::NotReplaceable ? "NotReplaceable: " : "other: ") + e.what();
+  }
+  return "<created>";
+}
+
+// Only a regular file is ever replaced: a FIFO, a folder or a device swapped for a database file
+// breaks whatever used it, with or without --force.
+TEST(InitDatabase, NothingButARegularFileIsReplaced) {
+  TempFolder dir;
+  std::filesystem::create_directory(dir / "folder.db");
+  ASSERT_EQ(::mkfifo((dir / "fifo.db").c_str(), 0600), 0);
+  std::filesystem::create_symlink(dir / "folder.db", dir / "to-folder.db");
+  std::filesystem::create_symlink(dir / "fifo.db", dir / "to-fifo.db");
+  std::filesystem::create_symlink("/dev/null", dir / "to-device.db");
+  std::filesystem::create_symlink(dir / "nowhere", dir / "to-nothing.db");
+  std::filesystem::create_symlink(dir / "loop-b.db", dir / "loop-a.db");
+  std::filesystem::create_symlink(dir / "loop-a.db", dir / "loop-b.db");
+  dir.Write("fifo.db-wal", "beside");
+  const std::vector<std::string> before = dir.Entries();
+  const struct {
+    const char* name;
+    const char* what;
+    bool refusedWithoutForce;  // false: without --force it is an existing name like any other
+  } cases[] = {
+      {"folder.db", " is a directory;", true},
+      {"fifo.db", " is a named pipe (FIFO);", true},
+      {"to-folder.db", " is a symbolic link to a directory;", true},
+      {"to-fifo.db", " is a symbolic link to a named pipe (FIFO);", true},
+      {"to-device.db", " is a symbolic link to a character device;", true},
+      {"loop-a.db", " is a symbolic link that cannot be followed", true},
+      {"to-nothing.db", " is a symbolic link to nothing;", false},
+  };
+  for (const auto& c : cases) {
+    for (const bool force : {true, false}) {
+      const std::string message = Refusal(dir / c.name, force);
+      if (force || c.refusedWithoutForce) {
+        EXPECT_EQ(message.rfind("NotReplaceable: " + (dir / c.name).string() + c.what, 0), 0u)
+            << c.name << (force ? " --force" : "") << ": " << message;
+      } else {
+        EXPECT_EQ(message.rfind("other: " + (dir / c.name).string() + " already exists", 0), 0u) << message;
+      }
+      EXPECT_EQ(dir.Entries(), before) << c.name << ": a file was written or removed";
+    }
+  }
+  EXPECT_EQ(std::filesystem::symlink_status(dir / "fifo.db").type(), std::filesystem::file_type::fifo);
+  EXPECT_EQ(ReadFileText(dir / "fifo.db-wal"), "beside");
+  EXPECT_EQ(std::filesystem::status("/dev/null").type(), std::filesystem::file_type::character);
+}
+
+// A host holding the database open would go on writing to the replaced file, and every change it
+// makes afterwards would be lost with it.
+TEST(InitDatabase, ADatabaseHeldOpenByAnotherProcessIsNotReplaced) {
+  TempFolder dir;
+  const auto file = dir / "held.db";
+  InitDatabase({.path = file, .demo = true});
+  morvane::testing::HeldDatabase held(file, "PRAGMA journal_mode=WAL; DELETE FROM CB_BmExpense WHERE FID = "
+                                            "(SELECT min(FID) FROM CB_BmExpense)");
+  ASSERT_TRUE(held.holding());
+  const std::vector<std::string> before = dir.Entries();
+  EXPECT_EQ(before, (std::vector<std::string>{"held.db", "held.db-shm", "held.db-wal"}));
+
+  EXPECT_EQ(Refusal(file, true), "NotReplaceable: database in use by another process: " + file.string());
+  EXPECT_EQ(dir.Entries(), before) << "the side files of a database in use were touched";
+  EXPECT_EQ(One(file, "SELECT count(*) FROM CB_BmExpense"), "3") << "the holder's change is still there";
+
+  // Through a symbolic link, the file it leads to is what counts.
+  std::filesystem::create_symlink(file, dir / "link.db");
+  EXPECT_EQ(Refusal(dir / "link.db", true), "NotReplaceable: database in use by another process: " + file.string());
+
+  held.Release();
+  EXPECT_EQ(Refusal(file, true), "<created>") << "closed, the file is replaced as before";
+  EXPECT_EQ(One(file, "SELECT count(*) FROM CB_BmExpense"), "0");
+}
+
+TEST(InitDatabase, ForceThroughALinkReplacesTheFileItLeadsTo) {
+  TempFolder dir;
+  const auto real = dir.Write("real.db", "old content");
+  dir.Write("real.db-wal", "stale");
+  std::filesystem::create_directory(dir / "links");
+  std::filesystem::create_symlink(real, dir / "links" / "link.db");
+  InitDatabase({.path = dir / "links" / "link.db", .force = true});
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "links" / "link.db")) << "the link was replaced instead of its file";
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"links", "real.db"})) << "the stale WAL beside the file is left";
+  EXPECT_EQ(One(real, "SELECT count(*) FROM t_AccessRight"), "1");
 }
 
 }  // namespace
