@@ -54,16 +54,19 @@ std::string LoggedPath(const std::string& path) {
   return path;
 }
 
+bool ServesTheComponentsClasses(const automation::TypeInfo& info) {
+  return info.typeLibrary == service::kTypeLibraryName;
+}
+
 }  // namespace
 
 struct Server::Impl {
   explicit Impl(ServerOptions options)
       : config(std::move(options.config)),
         logSink(std::move(options.log)),
-        serves(std::move(options.serves)),
+        serves(options.serves ? std::move(options.serves) : ServesTheComponentsClasses),
         allow(config.allow),
         held(std::chrono::seconds(config.transactionIdleSeconds), [this](std::string_view line) { Log(line); }) {
-    if (!serves) serves = [](const automation::TypeInfo& info) { return info.typeLibrary == service::kTypeLibraryName; };
     callOptions.validate = allow.Validator();
     http = std::make_unique<HttpServer>(Limits(config), Hooks(), config.tls);
   }
