@@ -71,7 +71,8 @@ struct Server::Impl {
         allow(config.allow),
         http(RequestLimits{std::chrono::seconds(config.requestTimeoutSeconds),
                            2 * config.maxBodyBytes + kHeaderAllowance}),
-        held(std::chrono::seconds(config.transactionIdleSeconds), [this](std::string_view line) { Log(line); }) {
+        held(std::chrono::seconds(config.transactionIdleSeconds), [this](std::string_view line) { Log(line); },
+             HeldTransactionLimits{config.maxHeldTransactions, config.maxHeldTransactionsPerClient}) {
     if (!serves) serves = [](const automation::TypeInfo& info) { return info.typeLibrary == service::kTypeLibraryName; };
     callOptions.validate = allow.Validator();
     Configure();
@@ -132,7 +133,15 @@ struct Server::Impl {
         return SetError(res, 400, errors::kInvalidProcedureCall, "the request names more than one transaction");
       const std::string id(TrimHeaderBlanks(req.get_header_value("Transaction")));
       if (Exchange* exchange = HttpServer::CurrentExchange()) exchange->transaction = HeldTransactions::ShortId(id);
-      lease = held.Acquire(id);
+      try {
+        lease = held.Acquire(id, HeldTransactions::Clock::now() + std::chrono::seconds(config.requestTimeoutSeconds));
+      } catch (const automation::Error& e) {
+        if (e.Number() != errors::kTransactionBusy) throw;
+        return SetError(res, 409, errors::kTransactionBusy,
+                        "the transaction named by the Transaction header was busy with another call for longer than "
+                        "the request timeout of " + std::to_string(config.requestTimeoutSeconds) +
+                            " s; this call did not run; send it again once that call has been answered");
+      }
       if (!lease)
         return SetError(res, 404, errors::kTransactionEnded,
                         "the transaction named by the Transaction header is not held here: it never began, or it "
@@ -163,7 +172,13 @@ struct Server::Impl {
   }
 
   void BeginTransaction(const Request& req, Response& res) {
-    const std::string id = held.Begin();
+    std::string id;
+    try {
+      id = held.Begin(req.remote_addr);
+    } catch (const automation::Error& e) {
+      if (e.Number() != errors::kTooManyTransactions) throw;
+      return SetError(res, 429, ErrorToJson(e));
+    }
     if (Exchange* exchange = HttpServer::CurrentExchange()) exchange->transaction = HeldTransactions::ShortId(id);
     SetJson(res, 200, Json{{"id", id}});
   }

@@ -48,6 +48,8 @@ struct HostConfig {
   std::size_t maxBodyBytes = 4u << 20;
   int requestTimeoutSeconds = 10;   // to send one request, or to take one answer
   int transactionIdleSeconds = 60;  // a held transaction unused this long is aborted
+  std::size_t maxHeldTransactions = 1000;         // held at once by every client together
+  std::size_t maxHeldTransactionsPerClient = 100;  // held at once by one client address
 };
 
 // Parses "ADDR:PORT" ("127.0.0.1:8080", "localhost:9000", "[::1]:8080", "0.0.0.0:0"). Raises
