@@ -66,7 +66,8 @@ struct Server::Impl {
         logSink(std::move(options.log)),
         serves(options.serves ? std::move(options.serves) : ServesTheComponentsClasses),
         allow(config.allow),
-        held(std::chrono::seconds(config.transactionIdleSeconds), [this](std::string_view line) { Log(line); }) {
+        held(std::chrono::seconds(config.transactionIdleSeconds), [this](std::string_view line) { Log(line); },
+             HeldTransactionLimits{config.maxHeldTransactions, config.maxHeldTransactionsPerClient}) {
     callOptions.validate = allow.Validator();
     http = std::make_unique<HttpServer>(Limits(config), Hooks(), config.tls);
   }
@@ -130,7 +131,15 @@ struct Server::Impl {
         return SetError(res, 400, errors::kInvalidProcedureCall, "the request names more than one transaction");
       const std::string id(TrimHeaderBlanks(req.Header("Transaction")));
       res.transaction = HeldTransactions::ShortId(id);
-      lease = held.Acquire(id);
+      try {
+        lease = held.Acquire(id, HeldTransactions::Clock::now() + std::chrono::seconds(config.requestTimeoutSeconds));
+      } catch (const automation::Error& e) {
+        if (e.Number() != errors::kTransactionBusy) throw;
+        return SetError(res, 409, errors::kTransactionBusy,
+                        "the transaction named by the Transaction header was busy with another call for longer than "
+                        "the request timeout of " + std::to_string(config.requestTimeoutSeconds) +
+                            " s; this call did not run; send it again once that call has been answered");
+      }
       if (!lease)
         return SetError(res, 404, errors::kTransactionEnded,
                         "the transaction named by the Transaction header is not held here: it never began, or it "
@@ -161,7 +170,13 @@ struct Server::Impl {
   }
 
   void BeginTransaction(const HttpRequest& req, HttpResponse& res) {
-    const std::string id = held.Begin();
+    std::string id;
+    try {
+      id = held.Begin(req.remoteIp);
+    } catch (const automation::Error& e) {
+      if (e.Number() != errors::kTooManyTransactions) throw;
+      return SetError(res, 429, ErrorToJson(e));
+    }
     res.transaction = HeldTransactions::ShortId(id);
     SetJson(res, 200, Json{{"id", id}});
   }

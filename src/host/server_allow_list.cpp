@@ -7,7 +7,6 @@
 #include "host/server_config.h"
 #include "platform/automation/error.h"
 #include "platform/automation/type_info.h"
-#include "platform/db/connection_string.h"
 #include "platform/automation/text.h"
 
 namespace morvane::host {
@@ -30,25 +29,9 @@ std::optional<std::string> ConnectStringOf(const std::string& description) {
 
 }  // namespace
 
-std::optional<ConnectStringAllowList::Normalised> ConnectStringAllowList::Normalise(std::string_view connectString) {
-  Normalised entries;
-  try {
-    const db::ConnectionString parsed = db::ConnectionString::Parse(connectString);
-    for (const auto& [key, value] : parsed.entries()) entries.emplace_back(automation::AsciiLower(key), value);
-  } catch (const automation::Error&) {
-    return std::nullopt;
-  }
-  std::sort(entries.begin(), entries.end());
-  const bool repeated = std::adjacent_find(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-                          return a.first == b.first;
-                        }) != entries.end();
-  if (repeated || entries.empty()) return std::nullopt;
-  return entries;
-}
-
 ConnectStringAllowList::ConnectStringAllowList(const std::vector<std::string>& connectStrings) {
   for (std::size_t i = 0; i < connectStrings.size(); ++i) {
-    auto normalised = Normalise(connectStrings[i]);
+    auto normalised = db::NormaliseConnectionString(connectStrings[i]);
     if (!normalised)
       throw HostConfigError("allowed connection string " + std::to_string(i + 1) +
                             " cannot be used: it is empty, cannot be parsed or names a key twice");
@@ -57,7 +40,7 @@ ConnectStringAllowList::ConnectStringAllowList(const std::vector<std::string>& c
 }
 
 bool ConnectStringAllowList::Allows(std::string_view connectString) const {
-  const auto normalised = Normalise(connectString);
+  const auto normalised = db::NormaliseConnectionString(connectString);
   return normalised && std::find(allowed_.begin(), allowed_.end(), *normalised) != allowed_.end();
 }
 

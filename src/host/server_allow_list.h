@@ -5,7 +5,7 @@
 //   allow.Allows("provider = SQLite ; data source=/srv/a.db");   // true
 //   LateCallOptions options{.validate = allow.Validator()};
 //
-// Connection strings compare by their entries (db/connection_string.h): keys without regard to
+// Connection strings compare by their entries (db::NormaliseConnectionString): keys without regard to
 // letter case, blanks around keys and values dropped, quotes and braces around values removed,
 // the order of the entries ignored; values compare exactly. A string that names one key twice is
 // never allowed: drivers disagree on which occurrence counts. Immutable once made: any thread may
@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "call/late_call.h"
+#include "platform/db/connection_string.h"
 
 namespace morvane::host {
 
@@ -41,13 +42,8 @@ class ConnectStringAllowList {
 
   bool empty() const { return allowed_.empty(); }
 
-  // The entries of a connection string as compared: (lower-case key, value), sorted by key.
-  // nullopt when the text cannot be parsed or names a key twice.
-  using Normalised = std::vector<std::pair<std::string, std::string>>;
-  static std::optional<Normalised> Normalise(std::string_view connectString);
-
  private:
-  std::vector<Normalised> allowed_;
+  std::vector<db::NormalisedConnectionString> allowed_;
 };
 
 }  // namespace morvane::host

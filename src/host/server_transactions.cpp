@@ -9,13 +9,17 @@
 #include <vector>
 
 #include "platform/automation/error.h"
+#include "platform/automation/error_numbers.h"
 
 namespace morvane::host {
 
+namespace errors = automation::errors;
+
 struct HeldTransactions::Held {
   std::string id;
+  std::string client;  // the address it counts against
   std::shared_ptr<mts::Transaction> transaction;
-  std::mutex callMutex;
+  std::timed_mutex callMutex;
   bool ended = false;          // guarded by callMutex
   int users = 0;               // leases and callers waiting for one; guarded by the table's mutex_
   Clock::time_point lastUsed;  // guarded by the table's mutex_
@@ -47,8 +51,8 @@ std::string NewId() {
 
 }  // namespace
 
-HeldTransactions::HeldTransactions(Clock::duration idleTimeout, Log log)
-    : idleTimeout_(idleTimeout), log_(std::move(log)) {
+HeldTransactions::HeldTransactions(Clock::duration idleTimeout, Log log, HeldTransactionLimits limits)
+    : idleTimeout_(idleTimeout), log_(std::move(log)), limits_(limits) {
   reaper_ = std::thread([this] { Reap(); });
 }
 
@@ -58,11 +62,12 @@ HeldTransactions::~HeldTransactions() {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
     left.swap(table_);
+    perClient_.clear();
   }
   wake_.notify_all();
   if (reaper_.joinable()) reaper_.join();
   for (auto& [id, held] : left) {
-    std::lock_guard<std::mutex> call(held->callMutex);
+    std::lock_guard<std::timed_mutex> call(held->callMutex);
     held->ended = true;
     try {
       held->transaction->Abort();
@@ -73,10 +78,23 @@ HeldTransactions::~HeldTransactions() {
   }
 }
 
-std::string HeldTransactions::Begin() {
+std::string HeldTransactions::Begin(std::string_view clientAddress) {
   auto held = std::make_shared<Held>();
-  held->transaction = mts::Transaction::Begin();
+  held->client = std::string(clientAddress);
+  held->transaction = mts::Transaction::Begin(mts::WriteLock::AtFirstWrite);
   std::lock_guard<std::mutex> lock(mutex_);
+  auto client = perClient_.find(clientAddress);
+  const std::size_t byClient = client == perClient_.end() ? 0 : client->second;
+  if (byClient >= limits_.perClient)
+    automation::Raise(errors::kTooManyTransactions, std::nullopt,
+                      "this client (" + held->client + ") already holds " + std::to_string(byClient) +
+                          " transactions, the most one client may hold at once (per-client cap " +
+                          std::to_string(limits_.perClient) + "); commit or abort one first");
+  if (table_.size() >= limits_.total)
+    automation::Raise(errors::kTooManyTransactions, std::nullopt,
+                      "the host already holds " + std::to_string(table_.size()) +
+                          " transactions, the most it holds at once for all clients (total cap " +
+                          std::to_string(limits_.total) + "); try again when some have ended");
   std::string id;
   do {
     id = NewId();
@@ -84,28 +102,42 @@ std::string HeldTransactions::Begin() {
   held->id = id;
   held->lastUsed = Clock::now();
   table_.emplace(id, std::move(held));
+  if (client == perClient_.end())
+    perClient_.emplace(std::string(clientAddress), 1);
+  else
+    ++client->second;
   return id;
 }
 
-HeldTransactions::Lease::Lease(HeldTransactions& owner, std::shared_ptr<Held> held)
-    : owner_(owner), held_(std::move(held)), lock_(held_->callMutex) {}
+HeldTransactions::Lease::Lease(HeldTransactions& owner, std::shared_ptr<Held> held,
+                               std::unique_lock<std::timed_mutex> lock)
+    : owner_(owner), held_(std::move(held)), lock_(std::move(lock)) {}
 
 HeldTransactions::Lease::~Lease() { owner_.Released(*held_); }
 
 const std::shared_ptr<mts::Transaction>& HeldTransactions::Lease::transaction() const { return held_->transaction; }
 
-std::unique_ptr<HeldTransactions::Lease> HeldTransactions::Acquire(std::string_view id) {
+std::unique_ptr<HeldTransactions::Lease> HeldTransactions::Acquire(std::string_view id, Clock::time_point deadline) {
   std::shared_ptr<Held> held;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = table_.find(id);
     if (it == table_.end()) return nullptr;
     held = it->second;
-    ++held->users;
+    ++held->users;  // keeps the reaper away while this call waits
   }
-  std::unique_ptr<Lease> lease(new Lease(*this, held));
-  if (held->ended) return nullptr;  // committed or aborted while this call waited; ~Lease releases
-  return lease;
+  std::unique_lock<std::timed_mutex> call(held->callMutex, deadline);
+  if (!call.owns_lock()) {
+    Released(*held);
+    automation::Raise(errors::kTransactionBusy, std::nullopt,
+                      "the transaction is busy with another call, which was still running at the deadline");
+  }
+  if (held->ended) {  // committed or aborted while this call waited
+    call.unlock();
+    Released(*held);
+    return nullptr;
+  }
+  return std::unique_ptr<Lease>(new Lease(*this, std::move(held), std::move(call)));
 }
 
 void HeldTransactions::Released(Held& held) {
@@ -121,9 +153,9 @@ std::optional<HeldTransactions::Taken> HeldTransactions::Take(std::string_view i
     auto it = table_.find(id);
     if (it == table_.end()) return std::nullopt;
     held = it->second;
-    table_.erase(it);
+    ForgetLocked(it);
   }
-  std::unique_lock<std::mutex> call(held->callMutex);
+  std::unique_lock<std::timed_mutex> call(held->callMutex);
   held->ended = true;
   return Taken{std::move(held), std::move(call)};
 }
@@ -142,9 +174,21 @@ HeldTransactions::EndResult HeldTransactions::Abort(std::string_view id) {
   return EndResult::Ended;
 }
 
+void HeldTransactions::ForgetLocked(std::map<std::string, std::shared_ptr<Held>, std::less<>>::iterator it) {
+  auto client = perClient_.find(it->second->client);
+  if (client != perClient_.end() && --client->second == 0) perClient_.erase(client);
+  table_.erase(it);
+}
+
 std::size_t HeldTransactions::size() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return table_.size();
+}
+
+std::size_t HeldTransactions::HeldBy(std::string_view clientAddress) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto client = perClient_.find(clientAddress);
+  return client == perClient_.end() ? 0 : client->second;
 }
 
 std::string HeldTransactions::ShortId(std::string_view id) { return std::string(id.substr(0, 8)); }
@@ -161,8 +205,8 @@ void HeldTransactions::Reap() {
     const auto now = Clock::now();
     for (auto it = table_.begin(); it != table_.end();) {
       if (it->second->users == 0 && now - it->second->lastUsed >= idleTimeout_) {
-        idle.push_back(std::move(it->second));
-        it = table_.erase(it);
+        idle.push_back(it->second);
+        ForgetLocked(it++);
       } else {
         ++it;
       }
@@ -170,7 +214,7 @@ void HeldTransactions::Reap() {
     if (idle.empty()) continue;
     lock.unlock();
     for (auto& held : idle) {
-      std::lock_guard<std::mutex> call(held->callMutex);
+      std::lock_guard<std::timed_mutex> call(held->callMutex);
       held->ended = true;
       std::string outcome = "aborted after being idle";
       try {

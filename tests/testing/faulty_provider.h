@@ -168,6 +168,10 @@ class FaultyProvider : public ForwardingProvider {
       RequireLink("BEGIN");
       ForwardingConnection::Begin();
     }
+    void BeginDeferred() override {
+      RequireLink("BEGIN");
+      ForwardingConnection::BeginDeferred();
+    }
     void Commit() override {
       RequireLink("COMMIT");
       if (state_->TakeCommitFault())

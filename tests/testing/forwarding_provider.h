@@ -27,6 +27,7 @@ class ForwardingConnection : public db::PhysicalConnection {
     return inner_->Execute(sql, params);
   }
   void Begin() override { inner_->Begin(); }
+  void BeginDeferred() override { inner_->BeginDeferred(); }
   void Commit() override { inner_->Commit(); }
   void Rollback() override { inner_->Rollback(); }
   std::vector<std::pair<std::string, db::Variant>> Properties() override { return inner_->Properties(); }

@@ -48,6 +48,14 @@ constexpr std::int32_t kTransactionAborted = static_cast<std::int32_t>(0x8004E00
 // A shared property or group that does not exist is read by position.
 constexpr std::int32_t kSharedPropertyNotFound = static_cast<std::int32_t>(0x80110820u);
 
+// --- The network host's held transactions -----------------------------------------------------
+// A call waited for a held transaction that another of its calls kept busy longer than the
+// request timeout (RPC_E_SERVERCALL_RETRYLATER: busy, try again later); the host's 409.
+constexpr std::int32_t kTransactionBusy = static_cast<std::int32_t>(0x8001010Au);
+// A transaction is asked for while the client, or the host in all, holds as many as its cap
+// allows (ERROR_REQ_NOT_ACCEP as an HRESULT: no more are accepted for now); the host's 429.
+constexpr std::int32_t kTooManyTransactions = static_cast<std::int32_t>(0x80070047u);
+
 // --- Providers: the base plus the database's own code -------------------------------------------
 constexpr std::int32_t kSqliteErrorBase = static_cast<std::int32_t>(0x80048000u);
 constexpr std::int32_t kOdbcErrorBase = static_cast<std::int32_t>(0x80060000u);

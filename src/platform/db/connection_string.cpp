@@ -1,7 +1,10 @@
 #include "platform/db/connection_string.h"
 
+#include <algorithm>
 #include <string>
 
+#include "platform/automation/error.h"
+#include "platform/automation/text.h"
 #include "platform/automation/type_info.h"
 #include "platform/db/ado_constants.h"
 #include "platform/db/data_error.h"
@@ -84,6 +87,22 @@ const std::string* ConnectionString::Find(std::string_view key) const {
   for (auto it = entries_.rbegin(); it != entries_.rend(); ++it)
     if (automation::EqualsIgnoreCase(it->first, key)) return &it->second;
   return nullptr;
+}
+
+std::optional<NormalisedConnectionString> NormaliseConnectionString(std::string_view text) {
+  NormalisedConnectionString entries;
+  try {
+    const ConnectionString parsed = ConnectionString::Parse(text);
+    for (const auto& [key, value] : parsed.entries()) entries.emplace_back(automation::AsciiLower(key), value);
+  } catch (const automation::Error&) {
+    return std::nullopt;
+  }
+  std::sort(entries.begin(), entries.end());
+  const bool repeated = std::adjacent_find(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+                          return a.first == b.first;
+                        }) != entries.end();
+  if (repeated || entries.empty()) return std::nullopt;
+  return entries;
 }
 
 }  // namespace morvane::db

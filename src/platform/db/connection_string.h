@@ -12,6 +12,7 @@
 // does not end up in a message. A parsed string is an immutable value; no shared state.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -35,5 +36,14 @@ class ConnectionString {
  private:
   std::vector<std::pair<std::string, std::string>> entries_;
 };
+
+// The entries of a connection string as two spellings of one string compare: (key in ASCII lower
+// case, value as parsed), sorted. So "Provider=SQLite;Data Source=/a.db" and
+// "data source = /a.db; provider=SQLite" give the same entries; values compare exactly.
+using NormalisedConnectionString = std::vector<std::pair<std::string, std::string>>;
+
+// The normalised entries of the text; nullopt when it cannot be parsed, holds no entry, or names
+// a key twice (which occurrence counts differs between drivers, so such a string equals no other).
+std::optional<NormalisedConnectionString> NormaliseConnectionString(std::string_view text);
 
 }  // namespace morvane::db

@@ -32,6 +32,10 @@ class PooledConnection final : public PhysicalConnection {
     inner_->Begin();
     inTransaction_ = true;
   }
+  void BeginDeferred() override {
+    inner_->BeginDeferred();
+    inTransaction_ = true;
+  }
   void Commit() override {
     inner_->Commit();
     inTransaction_ = false;

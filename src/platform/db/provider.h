@@ -53,6 +53,10 @@ class PhysicalConnection {
 
   // Database transactions, used by the transaction runtime's enlistment.
   virtual void Begin() = 0;
+  // Begins a transaction that takes no lock until its first statement that writes, on a
+  // database that lets one writer in at a time (SQLite): while it only reads, other connections
+  // may write. Providers of databases that lock rows begin as Begin does.
+  virtual void BeginDeferred() { Begin(); }
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
 

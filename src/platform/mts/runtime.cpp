@@ -13,7 +13,9 @@ automation::DispatchPtr CreateObject(std::string_view progId) {
   return std::make_shared<ContextBoundObject>(automation::CreateObject(progId), nullptr);
 }
 
-std::shared_ptr<Transaction> Transaction::Begin() { return std::make_shared<RuntimeTransaction>(); }
+std::shared_ptr<Transaction> Transaction::Begin(WriteLock writeLock) {
+  return std::make_shared<RuntimeTransaction>(writeLock);
+}
 
 TransactionBinding::TransactionBinding(std::shared_ptr<Transaction> tx)
     : previous_(ExchangeCurrentTransaction(std::move(tx))) {}

@@ -42,11 +42,24 @@ namespace morvane::mts {
 // another object rolled the transaction back although the call itself did not vote to abort.
 automation::DispatchPtr CreateObject(std::string_view progId);
 
+// When a transaction's work takes the write lock of a database that lets one writer in at a time
+// (SQLite; databases that lock rows, reached through ODBC, are not affected).
+enum class WriteLock {
+  // When a connection enlists: the transaction never fails later for want of the lock. For
+  // transactions that run straight through (the runtime's own, TransactionScope).
+  AtEnlistment,
+  // At its first statement that writes: while it only reads it locks no writer out, but once
+  // another connection has committed after it began reading, it can no longer write (the
+  // database's "locked" error; nothing of that statement is written). For transactions held
+  // across requests, which may wait long between calls.
+  AtFirstWrite,
+};
+
 // A database-independent transaction of the runtime. Connections opened by calls made inside it
-// enlist (one database transaction per connection string).
+// enlist (one database transaction per connection string, however the string is spelt).
 class Transaction {
  public:
-  static std::shared_ptr<Transaction> Begin();
+  static std::shared_ptr<Transaction> Begin(WriteLock writeLock = WriteLock::AtEnlistment);
   virtual ~Transaction() = default;
 
   // Commits every enlisted connection; raises kTransactionAborted (and rolls back) when doomed.

@@ -10,11 +10,13 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "platform/db/ambient_transaction.h"
+#include "platform/db/connection_string.h"
 #include "platform/mts/runtime.h"
 
 namespace morvane::mts {
@@ -24,7 +26,7 @@ namespace morvane::mts {
 
 class RuntimeTransaction final : public Transaction, public db::AmbientTransaction {
  public:
-  RuntimeTransaction() = default;
+  explicit RuntimeTransaction(WriteLock writeLock = WriteLock::AtEnlistment) : writeLock_(writeLock) {}
   // Rolls back whatever is still enlisted when the transaction never ended; never throws.
   ~RuntimeTransaction() override;
 
@@ -41,23 +43,32 @@ class RuntimeTransaction final : public Transaction, public db::AmbientTransacti
   bool IsEnded() const override;
   void Doom() override;
 
-  // The connection of this transaction for the connection string (compared exactly): the first
-  // request acquires one from db::ConnectionPool::Instance() and begins a database transaction on
-  // it. Raises kTransactionEnded once the transaction has ended, and the pool's or the
+  // The connection of this transaction for the connection string: the first request acquires one
+  // from db::ConnectionPool::Instance() and begins a database transaction on it (Begin, or
+  // BeginDeferred for WriteLock::AtFirstWrite); a later request with another spelling of the same
+  // string (db::NormaliseConnectionString: letter case of keys, blanks, order of entries) gets
+  // the same connection, since a second one to the same database would wait for the first one's
+  // locks. Raises kTransactionEnded once the transaction has ended, and the pool's or the
   // provider's error when acquiring or beginning fails (nothing is enlisted then).
   std::shared_ptr<db::PhysicalConnection> Enlist(std::string_view connectionString) override;
 
  private:
   enum class State { Active, Committed, RolledBack };
   struct Enlisted {
-    std::string connectionString;
+    std::string connectionString;  // as the first request wrote it
+    // Its entries as they compare; nullopt for a text that does not normalise, which matches
+    // only the same text.
+    std::optional<db::NormalisedConnectionString> normalised;
     std::shared_ptr<db::PhysicalConnection> connection;
+
+    bool Matches(std::string_view text, const std::optional<db::NormalisedConnectionString>& entries) const;
   };
 
   // Rolls back every enlisted connection and forgets them; returns the first failure (or null).
   // REQUIRES: mutex_ held.
   std::exception_ptr RollBackAllLocked() noexcept;
 
+  const WriteLock writeLock_;
   mutable std::mutex mutex_;
   State state_ = State::Active;    // guarded by mutex_
   bool doomed_ = false;            // guarded by mutex_

@@ -75,6 +75,34 @@ TEST(ConnectionStringTest, MalformedStringsRaise3001NamingTheProblemButNoValue) 
   }
 }
 
+TEST(ConnectionStringTest, SpellingsOfOneStringNormaliseAlike) {
+  const auto reference = NormaliseConnectionString("Provider=SQLite;Data Source=/srv/a.db");
+  ASSERT_TRUE(reference);
+  EXPECT_EQ(*reference, (Entries{{"data source", "/srv/a.db"}, {"provider", "SQLite"}}));
+  struct Case {
+    const char* text;
+    bool same;
+  };
+  const Case cases[] = {
+      {"provider=SQLite; data source=/srv/a.db", true},
+      {"  DATA SOURCE = /srv/a.db ;Provider=SQLite;", true},
+      {"Provider=SQLite;;Data Source=\"/srv/a.db\"", true},
+      {"Provider=sqlite;Data Source=/srv/a.db", false},  // values compare exactly
+      {"Provider=SQLite;Data Source=/srv/a.db;Busy Timeout=0", false},
+      {"Provider=SQLite;Data Source=/srv/b.db", false},
+  };
+  for (const Case& c : cases) {
+    const auto normalised = NormaliseConnectionString(c.text);
+    ASSERT_TRUE(normalised) << c.text;
+    EXPECT_EQ(*normalised == *reference, c.same) << c.text;
+  }
+}
+
+TEST(ConnectionStringTest, StringsWithoutOneMeaningDoNotNormalise) {
+  for (const char* text : {"", " ; ", "Provider=SQLite;secret", "Data Source=/a;DATA SOURCE=/b", "Pwd={open"})
+    EXPECT_FALSE(NormaliseConnectionString(text)) << text;
+}
+
 TEST(ProviderForTest, ChoosesSqliteByName) {
   EXPECT_EQ(&ProviderFor("Provider=SQLite;Data Source=x"), &sqlite::SqliteProvider::Instance());
   EXPECT_EQ(&ProviderFor("provider=sqlite;Data Source=x"), &sqlite::SqliteProvider::Instance());

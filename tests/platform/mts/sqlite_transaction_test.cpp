@@ -1,6 +1,8 @@
 // The runtime's transactions on a real SQLite file: what the votes of a call, a caller's scope
-// and a call without transaction leave in the table.
+// and a call without transaction leave in the table, when a transaction takes the write lock, and
+// that one transaction uses one connection per database however its string is spelt.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 
@@ -9,6 +11,7 @@
 #include "platform/db/connection.h"
 #include "platform/db/pool.h"
 #include "platform/db/recordset.h"
+#include "platform/db/sqlite/sqlite_error.h"
 #include "platform/db/sqlite/sqlite_provider.h"
 #include "platform/mts/object_context.h"
 #include "platform/mts/runtime.h"
@@ -39,6 +42,8 @@ class SqliteTransactionTest : public ::testing::Test {
   }
 
   void Insert(int n) { Exec(cs_, "INSERT INTO t (n) VALUES (" + std::to_string(n) + ")"); }
+
+  std::string Path() const { return path_.string(); }
 
   std::string cs_;
 
@@ -133,6 +138,73 @@ TEST_F(SqliteTransactionTest, TheConnectionsOfACallSeeTheirOwnUncommittedRows) {
     RequireObjectContext().SetAbort();
   });
   EXPECT_EQ(Rows(), 0);
+}
+
+TEST_F(SqliteTransactionTest, SpellingsOfOneConnectionStringShareTheTransactionsConnection) {
+  // Without a wait for the lock: a second connection of the transaction would be refused at once.
+  const std::string written = cs_ + ";Busy Timeout=0";
+  const std::string respelt = " busy timeout = 0 ; data source=" + Path() + "; PROVIDER = SQLite ";
+  auto update = CreateObject(kRequired);
+  {
+    TransactionScope tx;
+    RunIn(*update, [&] {
+      Exec(written, "INSERT INTO t (n) VALUES (1)");
+      Exec(respelt, "INSERT INTO t (n) VALUES (2)");
+    });
+    RunIn(*update, [&] { Exec(respelt, "INSERT INTO t (n) VALUES (3)"); });
+    EXPECT_EQ(Rows(), 0);
+    tx.Commit();
+  }
+  EXPECT_EQ(Rows(), 3);
+}
+
+TEST_F(SqliteTransactionTest, ATransactionTakesTheWriteLockWhenItsWriteLockSaysSo) {
+  const std::string noWait = cs_ + ";Busy Timeout=0";
+  struct Case {
+    const char* name;
+    WriteLock writeLock;
+    bool othersWriteWhileItReads;
+  };
+  const Case cases[] = {
+      {"at enlistment", WriteLock::AtEnlistment, false},
+      {"at the first write", WriteLock::AtFirstWrite, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Exec(cs_, "DELETE FROM t");
+    auto tx = Transaction::Begin(c.writeLock);
+    auto info = CreateObject(kSupported);
+    auto inTx = [&](const std::string& sql) {
+      TransactionBinding bound(tx);
+      RunIn(*info, [&] { Exec(noWait, sql); });
+    };
+    inTx("SELECT COUNT(*) FROM t");
+
+    bool othersWrote = true;
+    try {
+      Exec(noWait, "INSERT INTO t (n) VALUES (1)");
+    } catch (const Error& e) {
+      EXPECT_NE(e.Description().find("database is locked"), std::string::npos) << e.Description();
+      othersWrote = false;
+    }
+    EXPECT_EQ(othersWrote, c.othersWriteWhileItReads);
+
+    if (othersWrote) {
+      // It read before that commit: its own write is refused, and nothing of it is kept.
+      try {
+        inTx("INSERT INTO t (n) VALUES (2)");
+        ADD_FAILURE() << "the write of a transaction whose snapshot is stale succeeded";
+      } catch (const Error& e) {
+        EXPECT_EQ(db::sqlite::SqliteResultCode(e.Number()), SQLITE_BUSY_SNAPSHOT) << e.Description();
+      }
+      tx->Abort();
+      EXPECT_EQ(Rows(), 1);
+    } else {
+      inTx("INSERT INTO t (n) VALUES (2)");
+      tx->Commit();
+      EXPECT_EQ(Rows(), 1);
+    }
+  }
 }
 
 }  // namespace

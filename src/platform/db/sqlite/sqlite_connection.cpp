@@ -168,8 +168,18 @@ SqliteConnection::~SqliteConnection() {
   if (inGate_) gate_->Leave();
 }
 
-void SqliteConnection::LeaveGateIfEnded() noexcept {
-  if (inGate_ && sqlite3_get_autocommit(db_.get()) != 0) {
+void SqliteConnection::EnterGate(std::string_view sql) {
+  if (!gate_->Enter(std::chrono::milliseconds(options_.busyTimeoutMs))) {
+    RaiseSqliteMessage(SQLITE_BUSY,
+                       "database is locked: the transactions of this process ahead of this one held the lock "
+                       "longer than the busy timeout of " + std::to_string(options_.busyTimeoutMs) + " ms",
+                       "statement: " + std::string(sql));
+  }
+  inGate_ = true;
+}
+
+void SqliteConnection::LeaveGateUnlessWriting() noexcept {
+  if (inGate_ && sqlite3_txn_state(db_.get(), nullptr) != SQLITE_TXN_WRITE) {
     inGate_ = false;
     gate_->Leave();
   }
@@ -179,6 +189,18 @@ void SqliteConnection::Fail(int code, std::string_view sql) {
   if (LeavesConnectionUnfit(code)) broken_ = true;
   std::string context = "statement: ";
   context += sql;
+  if (code == SQLITE_BUSY_SNAPSHOT) {
+    RaiseSqliteMessage(code,
+                       "database is locked: another connection committed a change after this transaction "
+                       "began reading, so this transaction can no longer write; roll it back and run it again",
+                       context);
+  }
+  if ((code & 0xFF) == SQLITE_BUSY && sqlite3_txn_state(db_.get(), nullptr) == SQLITE_TXN_READ) {
+    RaiseSqliteMessage(code,
+                       "database is locked: another connection holds the write lock, and a transaction that has "
+                       "already read cannot wait for it; roll it back and run it again",
+                       context);
+  }
   if ((code & 0xFF) == SQLITE_BUSY) {
     RaiseSqliteMessage(code,
                        std::string(sqlite3_errmsg(db_.get())) + ": another connection held the lock longer than the busy "
@@ -196,6 +218,13 @@ ResultSet SqliteConnection::Execute(std::string_view sql, std::span<const BoundP
 
   StatementCache::Entry& entry = cache_->Get(sql);
   sqlite3_stmt* stmt = entry.stmt.get();
+  // A deferred transaction takes its place in the queue for the write lock at its first write.
+  if (transactionBegun_ && !inGate_ && !sqlite3_stmt_readonly(stmt)) EnterGate(sql);
+  // Declared before the statement's guard, so it runs after the reset that ends the statement.
+  struct GateCheck {
+    SqliteConnection& owner;
+    ~GateCheck() { owner.LeaveGateUnlessWriting(); }
+  } gateCheck{*this};
   RunGuard guard(stmt);
   BindParameters(stmt, params, sql);
 
@@ -263,21 +292,18 @@ void SqliteConnection::Run(std::string_view sql) {
 
 void SqliteConnection::Begin() {
   constexpr std::string_view kBegin = "BEGIN IMMEDIATE";
-  if (!inGate_) {
-    if (!gate_->Enter(std::chrono::milliseconds(options_.busyTimeoutMs))) {
-      RaiseSqliteMessage(SQLITE_BUSY,
-                         "database is locked: the transactions of this process ahead of this one held the lock "
-                         "longer than the busy timeout of " + std::to_string(options_.busyTimeoutMs) + " ms",
-                         "statement: " + std::string(kBegin));
-    }
-    inGate_ = true;
-  }
+  if (!inGate_) EnterGate(kBegin);
   try {
     Run(kBegin);
   } catch (...) {
-    LeaveGateIfEnded();
+    LeaveGateUnlessWriting();
     throw;
   }
+  transactionBegun_ = true;
+}
+
+void SqliteConnection::BeginDeferred() {
+  Run("BEGIN DEFERRED");
   transactionBegun_ = true;
 }
 
@@ -287,11 +313,11 @@ void SqliteConnection::Commit() {
   } catch (...) {
     // A commit that failed may leave the transaction open (busy) or gone (rolled back by SQLite).
     if (sqlite3_get_autocommit(db_.get()) != 0) transactionBegun_ = false;
-    LeaveGateIfEnded();
+    LeaveGateUnlessWriting();
     throw;
   }
   transactionBegun_ = false;
-  LeaveGateIfEnded();
+  LeaveGateUnlessWriting();
 }
 
 void SqliteConnection::Rollback() {
@@ -300,12 +326,12 @@ void SqliteConnection::Rollback() {
       Run("ROLLBACK");
     } catch (...) {
       broken_ = true;  // a transaction that will not roll back must not reach another user
-      LeaveGateIfEnded();
+      LeaveGateUnlessWriting();
       throw;
     }
   }
   transactionBegun_ = false;
-  LeaveGateIfEnded();
+  LeaveGateUnlessWriting();
 }
 
 bool SqliteConnection::IsUsable() const {

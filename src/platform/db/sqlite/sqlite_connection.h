@@ -6,12 +6,22 @@
 // REPEATABLE READ and SERIALIZABLE set it to 0 (SQLite's transactions are serializable).
 //
 // Begin starts BEGIN IMMEDIATE, so a transaction takes the write lock at its start (waiting up
-// to the busy timeout) and cannot fail later for want of it. Before that it queues at the file's
-// WriteGate (write_gate.h), so the transactions of this process take the lock in the order they
-// asked for it rather than by the luck of SQLite's polling; each wait is bounded by the busy
-// timeout and ends in SQLite's "database is locked" error. Rollback without an open
-// transaction has no effect (SQLite rolls back by itself after some errors); Commit without one
-// raises SQLite's error, so a transaction lost that way is never reported as committed.
+// to the busy timeout) and cannot fail later for want of it. BeginDeferred starts BEGIN
+// DEFERRED: the transaction takes the lock at its first statement that writes (as SQLite judges
+// the prepared statement: INSERT, UPDATE, DELETE, REPLACE, DDL, a PRAGMA that sets a value,
+// also behind WITH), so while it only reads, other connections write. Before it takes the lock
+// a transaction queues at the file's WriteGate (write_gate.h), so the transactions of this
+// process take the lock in the order they asked for it rather than by the luck of SQLite's
+// polling; each wait is bounded by the busy timeout and ends in SQLite's "database is locked"
+// error. A connection is in the gate exactly while it takes or holds the write lock.
+//
+// A deferred transaction that has read cannot wait for the lock (SQLite refuses at once, as the
+// wait could deadlock), and once another connection has committed after it began reading it can
+// no longer write at all (SQLITE_BUSY_SNAPSHOT). Both raise the "database is locked" error with
+// a text that says so; nothing of the statement is written and the transaction stays open to be
+// rolled back. Rollback without an open transaction has no effect (SQLite rolls back by itself
+// after some errors); Commit without one raises SQLite's error, so a transaction lost that way is
+// never reported as committed.
 //
 // Thread rules: used by one thread at a time (the database handle is opened without a mutex).
 #pragma once
@@ -58,6 +68,7 @@ class SqliteConnection final : public PhysicalConnection {
   // timeout (nothing is begun then). Commit and Rollback leave the gate once no transaction is
   // open any more.
   void Begin() override;
+  void BeginDeferred() override;
   void Commit() override;
   void Rollback() override;
 
@@ -86,8 +97,12 @@ class SqliteConnection final : public PhysicalConnection {
   [[noreturn]] void Fail(int code, std::string_view sql);
   // Sets PRAGMA read_uncommitted, unless it already has that value.
   void SetReadUncommitted(bool on);
-  // Leaves the write gate when this connection is in it and no transaction is open any more.
-  void LeaveGateIfEnded() noexcept;
+  // Enters the write gate, or raises SQLITE_BUSY's error naming the statement when the
+  // transactions of this process ahead of this one keep it past the busy timeout.
+  void EnterGate(std::string_view sql);
+  // Leaves the write gate when this connection is in it and holds no write transaction (any
+  // more, or yet: a first write that failed to take the lock).
+  void LeaveGateUnlessWriting() noexcept;
   // The four function masks (name, mask), or nothing when the library cannot list its functions.
   std::optional<std::vector<std::pair<std::string, Variant>>> FunctionMasks();
 
@@ -97,7 +112,7 @@ class SqliteConnection final : public PhysicalConnection {
   bool broken_ = false;
   bool transactionBegun_ = false;  // a transaction started by Begin is open
   std::shared_ptr<WriteGate> gate_;  // the database file's, shared with its other connections
-  bool inGate_ = false;              // Begin entered the gate and has not left it yet
+  bool inGate_ = false;              // entered the gate and has not left it yet
   std::optional<std::vector<std::pair<std::string, Variant>>> functionMasks_;
 };
 
