@@ -13,13 +13,41 @@
 
 namespace morvane::host {
 
+void CallGate::lock() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  freed_.wait(lock, [this] { return !taken_; });
+  taken_ = true;
+}
+
+bool CallGate::try_lock() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (taken_) return false;
+  taken_ = true;
+  return true;
+}
+
+bool CallGate::try_lock_until(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!freed_.wait_until(lock, deadline, [this] { return !taken_; })) return false;
+  taken_ = true;
+  return true;
+}
+
+void CallGate::unlock() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    taken_ = false;
+  }
+  freed_.notify_one();
+}
+
 namespace errors = automation::errors;
 
 struct HeldTransactions::Held {
   std::string id;
   std::string client;  // the address it counts against
   std::shared_ptr<mts::Transaction> transaction;
-  std::timed_mutex callMutex;
+  CallGate callMutex;
   bool ended = false;          // guarded by callMutex
   int users = 0;               // leases and callers waiting for one; guarded by the table's mutex_
   Clock::time_point lastUsed;  // guarded by the table's mutex_
@@ -67,7 +95,7 @@ HeldTransactions::~HeldTransactions() {
   wake_.notify_all();
   if (reaper_.joinable()) reaper_.join();
   for (auto& [id, held] : left) {
-    std::lock_guard<std::timed_mutex> call(held->callMutex);
+    std::lock_guard<CallGate> call(held->callMutex);
     held->ended = true;
     try {
       held->transaction->Abort();
@@ -110,7 +138,7 @@ std::string HeldTransactions::Begin(std::string_view clientAddress) {
 }
 
 HeldTransactions::Lease::Lease(HeldTransactions& owner, std::shared_ptr<Held> held,
-                               std::unique_lock<std::timed_mutex> lock)
+                               std::unique_lock<CallGate> lock)
     : owner_(owner), held_(std::move(held)), lock_(std::move(lock)) {}
 
 HeldTransactions::Lease::~Lease() { owner_.Released(*held_); }
@@ -126,7 +154,7 @@ std::unique_ptr<HeldTransactions::Lease> HeldTransactions::Acquire(std::string_v
     held = it->second;
     ++held->users;  // keeps the reaper away while this call waits
   }
-  std::unique_lock<std::timed_mutex> call(held->callMutex, deadline);
+  std::unique_lock<CallGate> call(held->callMutex, deadline);
   if (!call.owns_lock()) {
     Released(*held);
     automation::Raise(errors::kTransactionBusy, std::nullopt,
@@ -155,7 +183,7 @@ std::optional<HeldTransactions::Taken> HeldTransactions::Take(std::string_view i
     held = it->second;
     ForgetLocked(it);
   }
-  std::unique_lock<std::timed_mutex> call(held->callMutex);
+  std::unique_lock<CallGate> call(held->callMutex);
   held->ended = true;
   return Taken{std::move(held), std::move(call)};
 }
@@ -214,7 +242,7 @@ void HeldTransactions::Reap() {
     if (idle.empty()) continue;
     lock.unlock();
     for (auto& held : idle) {
-      std::lock_guard<std::timed_mutex> call(held->callMutex);
+      std::lock_guard<CallGate> call(held->callMutex);
       held->ended = true;
       std::string outcome = "aborted after being idle";
       try {
