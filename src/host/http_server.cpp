@@ -240,15 +240,14 @@ class HttpServer::Impl::Session : public std::enable_shared_from_this<Session> {
 
   // The answer to a request that could not be read, or nothing when the client went away.
   void ReadFailed(const boost::system::error_code& ec) {
-    const BodyLimits limits{server_.limits.maxBodyBytes,
-                            static_cast<int>(server_.limits.requestTimeout.count() / 1000)};
+    const BodyLimits bodyLimits = Limits();
     HttpResponse res;
     if (timedOut_) {
       note_ = "(connection closed: request timeout)";
-      AnswerBodyFailure(res, BodyFailure::TimedOut, limits);
+      AnswerBodyFailure(res, BodyFailure::TimedOut, bodyLimits);
     } else if (ec == http::error::body_limit) {
       note_ = "(connection closed: request too large)";
-      AnswerBodyFailure(res, BodyFailure::TooLarge, limits);
+      AnswerBodyFailure(res, BodyFailure::TooLarge, bodyLimits);
     } else if (ec == http::error::header_limit) {
       SetError(res, 431, automation::errors::kInvalidProcedureCall,
                "the request line and headers are larger than " + std::to_string(server_.limits.maxHeaderBytes) +
@@ -257,7 +256,7 @@ class HttpServer::Impl::Session : public std::enable_shared_from_this<Session> {
                ec == asio::error::connection_reset || ec == asio::error::operation_aborted) {
       return Close(false);
     } else if (request_ && parser_->is_header_done()) {
-      AnswerBodyFailure(res, BodyFailure::Unreadable, limits);
+      AnswerBodyFailure(res, BodyFailure::Unreadable, bodyLimits);
     } else {
       SetError(res, 400, automation::errors::kInvalidProcedureCall, StatusDescription(400));
     }
@@ -281,13 +280,12 @@ class HttpServer::Impl::Session : public std::enable_shared_from_this<Session> {
 
     const bool hasBody = !parser_->is_done();
     if (!hasBody) return Dispatch();
-    const BodyLimits limits{server_.limits.maxBodyBytes,
-                            static_cast<int>(server_.limits.requestTimeout.count() / 1000)};
+    const BodyLimits bodyLimits = Limits();
     // Only POST reads a body; another request that announces one is answered without it.
     if (req.method != "POST") return Dispatch(/*unreadBody=*/true);
     if (IsMultipart(req)) {
       HttpResponse res;
-      AnswerBodyFailure(res, BodyFailure::Unsupported, limits);
+      AnswerBodyFailure(res, BodyFailure::Unsupported, bodyLimits);
       res.closeConnection = true;
       return Answer(std::move(res), request_->version, true);
     }
@@ -298,7 +296,7 @@ class HttpServer::Impl::Session : public std::enable_shared_from_this<Session> {
       if (server_.hooks.beforeContinue) refusal = server_.hooks.beforeContinue(req);
       if (!refusal && declared && *declared > server_.limits.maxBodyBytes) {
         refusal.emplace();
-        AnswerBodyFailure(*refusal, BodyFailure::TooLarge, limits);
+        AnswerBodyFailure(*refusal, BodyFailure::TooLarge, bodyLimits);
       }
       if (refusal) {
         refusal->closeConnection = true;
@@ -318,9 +316,7 @@ class HttpServer::Impl::Session : public std::enable_shared_from_this<Session> {
       if (ec) return self->ReadFailed(ec);
       if (self->parser_->get().body().size() > self->server_.limits.maxBodyBytes) {
         HttpResponse res;
-        AnswerBodyFailure(res, BodyFailure::TooLarge,
-                          {self->server_.limits.maxBodyBytes,
-                           static_cast<int>(self->server_.limits.requestTimeout.count() / 1000)});
+        AnswerBodyFailure(res, BodyFailure::TooLarge, self->Limits());
         res.closeConnection = true;
         return self->Answer(std::move(res), self->request_->version, false);
       }
@@ -434,6 +430,11 @@ class HttpServer::Impl::Session : public std::enable_shared_from_this<Session> {
       }
       self->Drain(budget - n);
     });
+  }
+
+  BodyLimits Limits() const {
+    return {server_.limits.maxBodyBytes,
+            static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(server_.limits.requestTimeout).count())};
   }
 
   static bool IsMultipart(const HttpRequest& req) {
