@@ -103,7 +103,8 @@ class RecordingProvider : public morvane::testing::ForwardingProvider {
   RecordingProvider() : ForwardingProvider(sqlite::SqliteProvider::Instance()) {}
 
   std::shared_ptr<Log> log = std::make_shared<Log>();
-  Connection* lastConnection = nullptr;  // the connection made last (owned by whoever holds it)
+  // The connection made last (owned by whoever holds it); threads of a test may connect at once.
+  std::atomic<Connection*> lastConnection{nullptr};
 
  protected:
   std::unique_ptr<PhysicalConnection> Wrap(std::unique_ptr<PhysicalConnection> connection,

@@ -133,7 +133,7 @@ TEST_F(PoolTest, ACommittedTransactionIsNotRolledBackOnReturn) {
 TEST_F(PoolTest, AnUnfitConnectionIsDiscarded) {
   {
     auto connection = pool.Acquire(db.connectionString());
-    provider.lastConnection->unusable = true;
+    provider.lastConnection.load()->unusable = true;
   }
   pool.Acquire(db.connectionString());
   EXPECT_EQ(provider.log->connects, 2);
