@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -18,6 +16,7 @@
 #include "platform/db/sqlite/sqlite_error.h"
 #include "platform/db/sqlite/sqlite_provider.h"
 #include "testing/faulty_provider.h"
+#include "testing/held_database.h"
 #include "testing/provider_override.h"
 #include "testing/service_fixture.h"
 
@@ -221,71 +220,11 @@ TEST_F(FaultInjectionTest, AConnectionLostInTheMiddleOfAChangeIsNeverHandedOutAg
   }
 }
 
-// A child process that holds the write lock of a SQLite database file until it is told to let go
-// (or this object ends): it begins an immediate transaction and writes a row in it, which it rolls
-// back on release.
-class LockingProcess {
- public:
-  explicit LockingProcess(const std::string& path) {
-    int ready[2];
-    int release[2];
-    if (::pipe(ready) != 0 || ::pipe(release) != 0) {
-      ADD_FAILURE() << "pipe failed";
-      return;
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release[1]);
-      sqlite3* db = nullptr;
-      char status = 'L';
-      if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
-          sqlite3_exec(db,
-                       "BEGIN IMMEDIATE; INSERT INTO CB_CostVchTempSet (FVchClass,FTypeID,FExpDeptID,FExpenseID,FRemark) "
-                       "VALUES ('CHILD','301','D01','E01','held')",
-                       nullptr, nullptr, nullptr) != SQLITE_OK)
-        status = 'E';
-      (void)!::write(ready[1], &status, 1);
-      char ignored;
-      (void)!::read(release[0], &ignored, 1);  // a byte or end of file: either lets go
-      sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-      sqlite3_close(db);
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release[0]);
-    releaseFd_ = release[1];
-    if (pid_ < 0) {
-      ::close(ready[0]);
-      ADD_FAILURE() << "fork failed";
-      return;
-    }
-    char status = 0;
-    locked_ = ::read(ready[0], &status, 1) == 1 && status == 'L';
-    ::close(ready[0]);
-  }
-  ~LockingProcess() { Release(); }
-  LockingProcess(const LockingProcess&) = delete;
-  LockingProcess& operator=(const LockingProcess&) = delete;
-
-  bool Locked() const { return locked_; }
-
-  // Tells the child to roll back and waits for it to end.
-  void Release() {
-    if (releaseFd_ >= 0) ::close(releaseFd_);
-    releaseFd_ = -1;
-    if (pid_ > 0) {
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int releaseFd_ = -1;
-  bool locked_ = false;
-};
+// The child holds the write lock until it is released: an immediate transaction with a row
+// written in it, rolled back as its connection closes.
+constexpr const char* kHoldTheWriteLock =
+    "BEGIN IMMEDIATE; INSERT INTO CB_CostVchTempSet (FVchClass,FTypeID,FExpDeptID,FExpenseID,FRemark) "
+    "VALUES ('CHILD','301','D01','E01','held')";
 
 TEST(LockedDatabaseTest, AppendWhileAnotherProcessHoldsTheLockFailsClearlyAndWritesNothing) {
   SeededDatabase db;
@@ -302,8 +241,8 @@ TEST(LockedDatabaseTest, AppendWhileAnotherProcessHoldsTheLockFailsClearlyAndWri
   // No connection of this process may stay open on the file across fork: the child's SQLite
   // library must not inherit this process's lock bookkeeping for it.
   db::ConnectionPool::Instance().Clear();
-  LockingProcess child(db.path_.string());
-  ASSERT_TRUE(child.Locked()) << "the child could not lock the database";
+  HeldDatabase child(db.path_, kHoldTheWriteLock);
+  ASSERT_TRUE(child.holding()) << "the child could not lock the database";
 
   const auto error = Raised([&] { automation::Call(*update, "Append", dsn, rows, true); });
   ASSERT_TRUE(error.has_value()) << "an Append on a locked database was reported as success";
