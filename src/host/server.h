@@ -4,18 +4,21 @@
 //        200 {"result": ...}             422 {"error": {...}} raised by the call
 //        400 malformed request           403 connection string not allowed
 //        404 unknown class or member, or unknown transaction named by "Transaction: ID"
-//   POST /v1/transactions               200 {"id": "..."}
+//   POST /v1/transactions               200 {"id": "..."}; 429 over the caps of held transactions
 //   POST /v1/transactions/{id}/commit   200 {"id", "state": "committed"}; 409 when a vote doomed it
 //   POST /v1/transactions/{id}/abort    200 {"id", "state": "aborted"}
 //   GET  /v1/health                     200 {"status": "ok"} (never asks for the token)
+//   GET  /v1/ready                      200 when every allowed database opens; 503 naming one that fails
 //   GET  /v1/classes                    the served classes with their members and parameters
+//   GET  /metrics                       the metrics in the Prometheus text format
 //
-// Every answer other than 200 is {"error": {number, hresult, source, description, helpFile}}.
-// With a token configured every request but GET /v1/health needs "Authorization: Bearer TOKEN"
-// (401). Bodies beyond maxBodyBytes answer 413; a request not sent within the request timeout is
-// cut (408). Each call runs on a worker thread of the pool with an object of its own
-// (host/late_call.h); a call that names a held transaction runs inside it, one call of a
-// transaction at a time. One access-log line per request goes to the log (server_access_log.h).
+// Every answer other than 200 is {"error": {number, hresult, source, description,
+// helpFile}}. With a token configured every request but GET /v1/health needs "Authorization:
+// Bearer TOKEN" (401). The HTTP server (host/http_server.h) reads every connection on one
+// network thread and runs each call on a worker of the pool, with an object of its own
+// (call/late_call.h); a call that names a held transaction runs inside it, one call of a
+// transaction at a time, and waits for its turn at most the request timeout (409). One
+// access-log line per request goes to the log (server_access_log.h).
 //
 //   Server server({.config = config});
 //   int port = server.Bind();
@@ -69,7 +72,7 @@ class Server {
   // port 0). An address that another socket listens on is refused (no SO_REUSEPORT, so two hosts
   // never share one port). Raises ListenError when the address cannot be bound.
   int Bind();
-  // Serves until Stop. Returns false when the socket failed.
+  // Serves until Stop, then returns true (a failed accept is retried, not fatal).
   bool Run();
   void Stop();
 
