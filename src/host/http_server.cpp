@@ -76,18 +76,18 @@ struct HttpServer::Impl {
 
   const HttpLimits limits;
   const HttpHooks hooks;
+  // Touched on the network thread only. Before the event loop, so that they outlive a session
+  // whose last handler the loop destroys as it ends.
+  std::map<std::string, std::size_t> perClient;
+  std::unordered_set<Session*> sessions;
+  bool stopping = false;
+
   asio::io_context io{1};
   std::optional<asio::ssl::context> tls;
   tcp::acceptor acceptor{io};
   asio::steady_timer acceptPause{io};
-  ListenAddress listening;
   asio::thread_pool workers;
   std::atomic<std::size_t> queued{0};
-
-  // Touched on the network thread only.
-  std::map<std::string, std::size_t> perClient;
-  std::unordered_set<Session*> sessions;
-  bool stopping = false;
 };
 
 // One connection: reads its requests one after the other, hands each to its handler and writes
@@ -575,7 +575,6 @@ int HttpServer::Bind(const ListenAddress& address) {
     if (ec == asio::error::address_in_use) throw ListenError(where + ": address already in use");
     throw ListenError(where + ": " + ec.message() + " (is the address one of this machine's?)");
   }
-  impl_->listening = address;
   return acceptor.local_endpoint().port();
 }
 
