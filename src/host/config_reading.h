@@ -26,6 +26,9 @@ struct ConfigOrigin {
 };
 
 // A whole number from min to max. Raises naming `key`.
+// The key in double quotes, as messages name it: "workers".
+std::string QuotedKey(std::string_view key);
+
 std::int64_t IntegerSetting(const call::Json& value, const ConfigOrigin& origin, std::string_view key,
                             std::int64_t min, std::int64_t max);
 

@@ -10,22 +10,22 @@ namespace {
 constexpr std::size_t kMaxSecretFileBytes = 64u << 10;
 
 std::string FormsOf(std::string_view key) {
-  return "\"" + std::string(key) + "\" must be a string, {\"fromEnv\": NAME} or {\"fromFile\": PATH}";
+  return QuotedKey(key) + " must be a string, {\"fromEnv\": NAME} or {\"fromFile\": PATH}";
 }
 
 std::string FromEnvironment(const call::Json& name, const ConfigOrigin& origin, std::string_view key) {
   if (!name.is_string() || name.get<std::string>().empty())
-    origin.Fail("\"" + std::string(key) + "\": \"fromEnv\" must name an environment variable");
+    origin.Fail(QuotedKey(key) + ": \"fromEnv\" must name an environment variable");
   const std::string variable = name.get<std::string>();
   const char* value = std::getenv(variable.c_str());
-  if (value == nullptr) origin.Fail("\"" + std::string(key) + "\": the environment variable " + variable + " is not set");
-  if (*value == '\0') origin.Fail("\"" + std::string(key) + "\": the environment variable " + variable + " is empty");
+  if (value == nullptr) origin.Fail(QuotedKey(key) + ": the environment variable " + variable + " is not set");
+  if (*value == '\0') origin.Fail(QuotedKey(key) + ": the environment variable " + variable + " is empty");
   return value;
 }
 
 std::string FromFile(const call::Json& path, const ConfigOrigin& origin, std::string_view key) {
   if (!path.is_string() || path.get<std::string>().empty())
-    origin.Fail("\"" + std::string(key) + "\": \"fromFile\" must name a file");
+    origin.Fail(QuotedKey(key) + ": \"fromFile\" must name a file");
   std::string contents = ReadSettingFile(origin.Resolve(path.get<std::string>()), origin, key, kMaxSecretFileBytes);
   // Editors and `echo` end the file with a line end that is not part of the secret.
   if (contents.ends_with("\r\n")) {

@@ -89,7 +89,7 @@ void SetAccessLog(const Json& value, std::string_view key, const ConfigOrigin& o
   } else if (form == "json") {
     config.accessLog = AccessLogFormat::Json;
   } else {
-    origin.Fail("\"" + std::string(key) + "\" must be \"text\" or \"json\"");
+    origin.Fail(QuotedKey(key) + " must be \"text\" or \"json\"");
   }
 }
 

@@ -156,7 +156,10 @@ TEST_F(ServerMetricsTest, TextsFromClientsNeverBecomeLabels) {
     metrics.CountCall(text, "GetList", 404, 0.001);
     metrics.CountCall("Test.Served", text, 404, 0.001);
   }
-  for (int i = 0; i < 1000; ++i) metrics.CountCall("Class" + std::to_string(i), "M" + std::to_string(i), 404, 0.001);
+  for (int i = 0; i < 1000; ++i) {
+    const std::string n = std::to_string(i);
+    metrics.CountCall(std::string("Class").append(n), std::string("M").append(n), 404, 0.001);
+  }
 
   const std::string text = metrics.Text();
   const auto samples = Samples(text);
