@@ -81,9 +81,14 @@ std::shared_ptr<db::PhysicalConnection> RuntimeTransaction::Enlist(std::string_v
   if (state_ != State::Active)
     automation::Raise(errors::kTransactionEnded, std::nullopt,
                       "a connection cannot join the transaction: the transaction has already ended");
-  std::optional<db::NormalisedConnectionString> normalised = db::NormaliseConnectionString(connectionString);
   for (const Enlisted& e : enlisted_)
-    if (e.Matches(connectionString, normalised)) return e.connection;
+    if (e.connectionString == connectionString) return e.connection;
+  // Another spelling of a string already enlisted shares its connection; parsed only when the
+  // text itself is new to the transaction.
+  std::optional<db::NormalisedConnectionString> normalised = db::NormaliseConnectionString(connectionString);
+  if (normalised)
+    for (const Enlisted& e : enlisted_)
+      if (e.normalised == normalised) return e.connection;
 
   std::shared_ptr<db::PhysicalConnection> connection = db::ConnectionPool::Instance().Acquire(connectionString);
   // On failure the reference goes back to the pool unenlisted.
@@ -93,12 +98,6 @@ std::shared_ptr<db::PhysicalConnection> RuntimeTransaction::Enlist(std::string_v
     connection->Begin();
   enlisted_.push_back(Enlisted{std::string(connectionString), std::move(normalised), connection});
   return connection;
-}
-
-bool RuntimeTransaction::Enlisted::Matches(std::string_view text,
-                                           const std::optional<db::NormalisedConnectionString>& entries) const {
-  if (normalised && entries) return *normalised == *entries;
-  return connectionString == text;
 }
 
 std::exception_ptr RuntimeTransaction::RollBackAllLocked() noexcept {

@@ -60,8 +60,6 @@ class RuntimeTransaction final : public Transaction, public db::AmbientTransacti
     // only the same text.
     std::optional<db::NormalisedConnectionString> normalised;
     std::shared_ptr<db::PhysicalConnection> connection;
-
-    bool Matches(std::string_view text, const std::optional<db::NormalisedConnectionString>& entries) const;
   };
 
   // Rolls back every enlisted connection and forgets them; returns the first failure (or null).
